@@ -1,0 +1,67 @@
+#pragma once
+
+// Private sound and display servers for tests. Each fixture starts its own server process
+// in a fresh runtime directory, points this process's environment at it, and stops that
+// process (by its own pid) in its destructor, so a failing test still cleans up.
+
+#include <sys/types.h>
+
+#include <string>
+#include <vector>
+
+namespace tonvale::testing {
+
+class PrivatePulse {
+ public:
+  // Starts a PulseAudio daemon with one null sink per name. Sets PULSE_SERVER (and
+  // PULSE_RUNTIME_PATH) for this process. started() tells whether it came up.
+  explicit PrivatePulse(const std::vector<std::string>& nullSinks = {"tonvale_test"});
+  ~PrivatePulse();
+  PrivatePulse(const PrivatePulse&) = delete;
+  PrivatePulse& operator=(const PrivatePulse&) = delete;
+
+  bool started() const { return pid_ > 0 && ready_; }
+  const std::string& serverAddress() const { return server_; }
+  const std::string& runtimeDir() const { return dir_; }
+  // Runs pactl against this server; returns its exit status and fills output.
+  int pactl(const std::vector<std::string>& args, std::string* output = nullptr) const;
+  // Loads another null sink; returns the module index or -1.
+  int loadNullSink(const std::string& name, const std::string& description = {});
+  // Starts a process that plays a sine tone into the sink until stopTone(); returns its pid.
+  pid_t playTone(const std::string& sink, int frequency);
+  void stopTone(pid_t pid);
+
+ private:
+  std::string dir_;
+  std::string server_;
+  pid_t pid_ = -1;
+  bool ready_ = false;
+  std::vector<pid_t> tones_;
+};
+
+class PrivateXvfb {
+ public:
+  // Starts Xvfb on a free display and sets DISPLAY for this process.
+  PrivateXvfb();
+  ~PrivateXvfb();
+  PrivateXvfb(const PrivateXvfb&) = delete;
+  PrivateXvfb& operator=(const PrivateXvfb&) = delete;
+
+  bool started() const { return pid_ > 0 && !display_.empty(); }
+  const std::string& display() const { return display_; }
+
+ private:
+  std::string display_;
+  std::string oldDisplay_;
+  pid_t pid_ = -1;
+};
+
+// Runs a program (no shell) with the current environment; returns its exit status.
+int RunProgram(const std::vector<std::string>& argv, std::string* output = nullptr);
+// Starts a program in the background; returns its pid (stop it with StopProcess).
+pid_t StartProgram(const std::vector<std::string>& argv);
+void StopProcess(pid_t pid);
+// A fresh temporary directory (removed by the caller or left in /tmp for inspection).
+std::string MakeTempDir(const std::string& prefix);
+
+}  // namespace tonvale::testing
