@@ -1,0 +1,42 @@
+#pragma once
+
+// The capture filter on a PulseAudio source, as the GStreamer graph knows it.
+//
+// Its pins: the input pins handed to the constructor (the device's input lines, in order),
+// then one output pin named "Capture". When the graph runs, it records from the PulseAudio
+// source that `source()` names at that moment ("" is the server's default source).
+
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/media.h"
+
+namespace tonvale::platform {
+
+class GstCaptureFilter : public Filter, public std::enable_shared_from_this<GstCaptureFilter> {
+ public:
+  using SourceFn = std::function<std::string()>;
+  GstCaptureFilter(std::vector<std::shared_ptr<Pin>> inputPins, SourceFn source);
+  ~GstCaptureFilter() override;
+
+  HRESULT EnumPins(std::unique_ptr<PinEnumerator>* pins) override;
+  void JoinFilterGraph(MediaEventSink* graph) override;
+
+  // The graph the filter is in, or null. Queue device events through it; thread-safe.
+  void NotifyGraph(long code, std::intptr_t param1, std::intptr_t param2);
+  // The PulseAudio source name to record from now.
+  std::string source() const;
+
+ private:
+  class OutputPin;
+  std::vector<std::shared_ptr<Pin>> inputs_;
+  std::shared_ptr<Pin> output_;
+  SourceFn source_;
+  mutable std::mutex graphMutex_;
+  MediaEventSink* graph_ = nullptr;
+};
+
+}  // namespace tonvale::platform
