@@ -1,0 +1,706 @@
+#include "recorder/recorder_engine.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QLoggingCategory>
+
+#include <fcntl.h>
+#include <unistd.h>
+#include <cerrno>
+#include <cstring>
+
+Q_LOGGING_CATEGORY(lcGraph, "tonvale.graph")
+Q_LOGGING_CATEGORY(lcDevices, "tonvale.devices")
+
+namespace tonvale::recorder {
+
+using platform::PinDirection;
+
+namespace {
+
+const QString kCaptureName = QStringLiteral("Audio Capture");
+const QString kNoEntries = QStringLiteral("<< No entries >>");
+const QString kErrorEntry = QStringLiteral("<ERROR>");
+const QString kAppCaption = QStringLiteral("Tonvale");
+const QString kErrorCaption = QStringLiteral("Error");
+// Used by the File Writer when no temporary WAV path is set.
+const QString kFallbackWavFile = QDir::homePath() + QStringLiteral("/sonarelrecorder.mp3");
+
+constexpr const char* kLineKeywords[] = {"wave", "stereo", "mix", "mixer", "what u hear", "output"};
+
+// One formatted line to the debugging output; never shown to the user.
+void DebugTrace(const char* format, HRESULT hr) {
+  qCDebug(lcGraph, format, static_cast<unsigned>(hr));
+}
+
+}  // namespace
+
+QString UsedTimeText(int usedSeconds) {
+  const int hours = usedSeconds / 3600;
+  const int minutes = (usedSeconds % 3600) / 60;
+  const int seconds = usedSeconds % 60;
+  return QString::asprintf("%02d:%02d:%02d", hours, minutes, seconds);
+}
+
+QString RecordingStatusText(int usedSeconds) {
+  return QStringLiteral("Status : Recording audio - Used Time: ") + UsedTimeText(usedSeconds);
+}
+
+QString PausedStatusText(int usedSeconds) {
+  return QStringLiteral("Status : Paused audio recording - Used Time: ") +
+         UsedTimeText(usedSeconds);
+}
+
+bool FileExists(const QString& path) {
+  if (path.isEmpty()) {
+    return false;
+  }
+  QFileInfo info(path);
+  if (!info.isFile()) {
+    return false;
+  }
+  QFile file(path);
+  return file.open(QIODevice::ReadOnly);
+}
+
+double LevelFromSliderPos(int pos) {
+  return pos * 0.005;
+}
+
+int SliderPosFromLevel(double level) {
+  return static_cast<int>(level * kSliderMax);
+}
+
+RecorderEngine::RecorderEngine(EngineServices services, RecorderControls& controls)
+    : services_(services), controls_(controls) {}
+
+RecorderEngine::~RecorderEngine() {
+  TearDownCapture();
+}
+
+void RecorderEngine::UpdateData() {
+  m_strOutputFile = controls_.OutputFieldText();
+}
+
+// ---------------------------------------------------------------------------------------
+// Commands
+
+bool RecorderEngine::CheckOutputWritable(const QString& path) {
+  QString reason;
+  if (path.isEmpty()) {
+    reason = QStringLiteral("No output file is named.");
+  } else {
+    // Open without truncating so an existing recording survives a failed start; remove
+    // the file again if this check created it.
+    const QByteArray native = QFile::encodeName(path);
+    const bool existed = QFileInfo::exists(path);
+    const int fd = ::open(native.constData(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0) {
+      reason = QString::fromLocal8Bit(std::strerror(errno));
+    } else {
+      ::close(fd);
+      if (!existed) {
+        ::unlink(native.constData());
+      }
+    }
+  }
+  if (reason.isEmpty()) {
+    return true;
+  }
+  services_.boxes.Show(controls_.owner(),
+                       QStringLiteral("Cannot record to \"%1\": %2").arg(path, reason),
+                       kErrorCaption, platform::MessageBoxes::Icon::Stop);
+  return false;
+}
+
+void RecorderEngine::OnRecord() {
+  // Resume.
+  if (m_bPaused == 1) {
+    if (m_pMC) {
+      m_pMC->Run();
+    }
+    controls_.SetTimer(kTimerId, kTimerPeriodMs);
+    m_bPaused = 0;
+    return;
+  }
+  // A recording runs: leave it, its chain and its file alone.
+  if (m_bRecording == 1) {
+    return;
+  }
+
+  // The path of this recording is what the field shows now.
+  UpdateData();
+  const QString path = m_strOutputFile;
+  if (!CheckOutputWritable(path)) {
+    return;
+  }
+  if (!services_.handOff.WriteOutputPath(path)) {
+    qCWarning(lcGraph) << "could not store the output path for the sink";
+  }
+  if (Failed(BuildChain())) {
+    return;
+  }
+  // The old recording goes only once the new one is ready to start.
+  if (FileExists(path)) {
+    QFile::remove(path);
+  }
+
+  const HRESULT hr = m_pMC->Run();
+  if (Failed(hr)) {
+    services_.boxes.Show(
+        controls_.owner(),
+        QStringLiteral("1. Your audio hardware may be used by other program. Please exit other "
+                       "program.\n2. Or your audio hardware has unknown problem. The program "
+                       "can not start recording."),
+        QStringLiteral("Start Recording Error"), platform::MessageBoxes::Icon::None);
+  }
+  controls_.SetStatusText(kStatusRecordingStart);
+  m_nUsedSeconds = 0;
+  controls_.SetTimer(kTimerId, kTimerPeriodMs);
+
+  m_bRecording = 1;
+  controls_.EnableControl(id::kRecord, false);
+  controls_.EnableControl(id::kPlay, false);
+  controls_.EnableControl(id::kPause, true);
+
+  if (Failed(hr)) {
+    controls_.PostStopCommand();
+  }
+}
+
+void RecorderEngine::OnPause() {
+  if (m_bRecording == 0) {
+    return;
+  }
+  if (m_pMC) {
+    m_pMC->Pause();
+    m_bPaused = 1;
+    controls_.KillTimer(kTimerId);
+    controls_.SetStatusText(PausedStatusText(m_nUsedSeconds));
+  }
+  controls_.EnableControl(id::kRecord, true);
+}
+
+void RecorderEngine::OnStop() {
+  if (m_bRecording == 0) {
+    return;
+  }
+  if (m_pMC) {
+    m_pMC->StopWhenReady();
+    controls_.KillTimer(kTimerId);
+    m_nUsedSeconds = 0;
+  }
+  RemoveSinkAndWriter();
+  m_bPaused = 0;
+  m_bRecording = 0;
+  controls_.EnableControl(id::kRecord, true);
+  controls_.EnableControl(id::kPause, true);
+  controls_.EnableControl(id::kStop, true);
+  controls_.EnableControl(id::kPlay, true);
+  controls_.SetStatusText(kStatusReady);
+}
+
+void RecorderEngine::OnTimer(int timerId) {
+  if (timerId != kTimerId) {
+    return;
+  }
+  ++m_nUsedSeconds;
+  controls_.SetStatusText(RecordingStatusText(m_nUsedSeconds));
+}
+
+void RecorderEngine::OnPlay() {
+  const QString path = controls_.OutputFieldText();
+  if (!FileExists(path)) {
+    services_.boxes.Show(nullptr, path + QStringLiteral(" does not exist!"), kErrorCaption,
+                         platform::MessageBoxes::Icon::None);
+    return;
+  }
+  services_.desktop.OpenFile(path);
+}
+
+void RecorderEngine::StopForClose() {
+  if (!m_pMC) {
+    return;
+  }
+  if (m_bRecording == 1) {
+    // Files complete before the graph goes away.
+    m_pMC->StopWhenReady();
+    controls_.KillTimer(kTimerId);
+    m_bRecording = 0;
+    m_bPaused = 0;
+  } else {
+    m_pMC->Stop();
+  }
+}
+
+// ---------------------------------------------------------------------------------------
+// Capture chain
+
+HRESULT RecorderEngine::CreateCaptureGraph() {
+  HRESULT hr = services_.media.CreateFilterGraph(&m_pGB);
+  if (Failed(hr) || !m_pGB) {
+    return E_NOINTERFACE;
+  }
+  hr = services_.media.CreateCaptureGraphBuilder(&m_pCaptureBuilder);
+  if (Failed(hr) || !m_pCaptureBuilder) {
+    return E_NOINTERFACE;
+  }
+  hr = m_pCaptureBuilder->SetFiltergraph(m_pGB);
+  if (Failed(hr)) {
+    return hr;
+  }
+  hr = m_pGB->QueryMediaControl(&m_pMC);
+  if (Failed(hr)) {
+    DebugTrace("FAILED(0x%x) hr = m_pGB->QueryInterface(IID_IMediaControl, (void **)&m_pMC)\n", hr);
+    return hr;
+  }
+  hr = m_pGB->QueryMediaEvent(&m_pME);
+  if (Failed(hr)) {
+    DebugTrace("FAILED(0x%x) hr = m_pGB->QueryInterface(IID_IMediaEventEx, (void **)&m_pME)\n", hr);
+    return hr;
+  }
+  return m_pME->SetNotifyWindow(controls_.GraphNotifier(), 0);
+}
+
+void RecorderEngine::ResetGraphMembers() {
+  // Callers have released the graph already; whatever is still held goes now, so nothing
+  // of an old graph can outlive it.
+  m_pGB = {};
+  m_pCaptureBuilder = {};
+  m_pMC = {};
+  m_pME = {};
+  m_pCaptureFilter = {};
+  m_pSinkFilter = {};
+  m_pFileWriter = {};
+  m_bPaused = 0;
+  controls_.SetOutputFieldText(m_strOutputFile);
+}
+
+HRESULT RecorderEngine::BuildChain() {
+  // Leftovers of an earlier, failed build go first.
+  RemoveSinkAndWriter();
+  if (!m_pGB || !m_pMC) {
+    services_.boxes.Show(controls_.owner(),
+                         QStringLiteral("There is no audio capture device to record from."),
+                         kErrorCaption, platform::MessageBoxes::Icon::None);
+    return E_POINTER;
+  }
+
+  HRESULT hr = services_.media.CreateFilter(
+      QString::fromLatin1(platform::kSinkClassId).toStdString(), &m_pSinkFilter);
+  if (Failed(hr) || !m_pSinkFilter) {
+    m_pSinkFilter = {};
+    services_.boxes.Show(
+        controls_.owner(),
+        QStringLiteral("The program does not detect its file writer. Please install the program "
+                       "again!"),
+        kErrorCaption, platform::MessageBoxes::Icon::None);
+    return E_NOINTERFACE;
+  }
+  std::shared_ptr<platform::FileSinkFilter> writer;
+  hr = services_.media.CreateFileWriter(&writer);
+  if (Failed(hr) || !writer) {
+    return E_NOINTERFACE;
+  }
+  hr = writer->QueryFilter(&m_pFileWriter);
+  if (Failed(hr) || !m_pFileWriter) {
+    m_pFileWriter = {};
+    return E_NOINTERFACE;
+  }
+  hr = m_pGB->AddFilter(m_pSinkFilter, "WAV Dest");
+  if (Failed(hr)) {
+    return hr;
+  }
+  hr = m_pGB->AddFilter(m_pFileWriter, "File Writer");
+  if (Failed(hr)) {
+    return hr;
+  }
+  writer->SetMode(platform::FileSinkFilter::kOverwrite);
+  const QString wavPath = m_szTempWavFile.isEmpty() ? kFallbackWavFile : m_szTempWavFile;
+  hr = writer->SetFileName(wavPath.toStdString());
+  if (Failed(hr)) {
+    return hr;
+  }
+  std::shared_ptr<platform::Pin> pin;
+  hr = PinAtPosition(m_pCaptureFilter, PinDirection::Output, 0, &pin);
+  if (pin) {
+    hr = m_pGB->Render(pin);
+  }
+  return hr;
+}
+
+HRESULT RecorderEngine::PinAtPosition(const std::shared_ptr<platform::Filter>& filter,
+                                      PinDirection direction, int n,
+                                      std::shared_ptr<platform::Pin>* pin) {
+  *pin = {};
+  if (!filter) {
+    return E_POINTER;
+  }
+  std::unique_ptr<platform::PinEnumerator> pins;
+  HRESULT hr = filter->EnumPins(&pins);
+  if (Failed(hr) || !pins) {
+    return Failed(hr) ? hr : E_FAIL;
+  }
+  hr = E_FAIL;
+  std::shared_ptr<platform::Pin> candidate;
+  while (pins->Next(&candidate) == S_OK && candidate) {
+    auto pinDirection = static_cast<PinDirection>(-1);
+    if (Failed(candidate->QueryDirection(&pinDirection))) {
+      pinDirection = static_cast<PinDirection>(-1);
+    }
+    if (pinDirection == direction) {
+      if (n == 0) {
+        *pin = std::move(candidate);
+        hr = S_OK;
+        break;
+      }
+      --n;
+    }
+    candidate = {};
+  }
+  return hr;
+}
+
+HRESULT RecorderEngine::RemoveSinkAndWriter() {
+  HRESULT hr = S_OK;
+  if (m_pSinkFilter) {
+    if (m_pGB) {
+      hr = m_pGB->RemoveFilter(m_pSinkFilter);
+    }
+    m_pSinkFilter = {};
+  }
+  if (m_pFileWriter) {
+    if (m_pGB) {
+      hr = m_pGB->RemoveFilter(m_pFileWriter);
+    }
+    m_pFileWriter = {};
+  }
+  return hr;
+}
+
+void RecorderEngine::ReleaseCaptureGraph() {
+  if (m_pME) {
+    m_pME->SetNotifyWindow({}, 0);
+  }
+  m_pMC = {};
+  m_pME = {};
+  m_pFileWriter = {};
+  m_pSinkFilter = {};
+  m_pCaptureFilter = {};
+  m_pGB = {};
+  m_pCaptureBuilder = {};
+}
+
+void RecorderEngine::EndRecordingState() {
+  // A recording the graph can no longer finish: the controller goes back to Ready.
+  if (m_bRecording == 1) {
+    OnStop();
+  }
+}
+
+void RecorderEngine::TearDownCapture() {
+  // A recording still running ends with complete files before the graph goes.
+  if (m_bRecording == 1 && m_pMC) {
+    m_pMC->StopWhenReady();
+  }
+  ClearSoundCardList();
+  controls_.ComboResetContent(id::kInputLines);
+  m_inputLinePins.clear();
+  RemoveSinkAndWriter();
+  ReleaseCaptureGraph();
+}
+
+// ---------------------------------------------------------------------------------------
+// Devices and input lines
+
+HRESULT RecorderEngine::EnumerateSoundCards() {
+  m_bNoCaptureHardware = false;
+  std::shared_ptr<platform::DeviceEnumerator> devices;
+  HRESULT hr = services_.media.CreateDeviceEnumerator(&devices);
+  if (Failed(hr) || !devices) {
+    return Failed(hr) ? hr : E_NOINTERFACE;
+  }
+  std::unique_ptr<platform::MonikerEnumerator> monikers;
+  hr = devices->CreateAudioInputEnumerator(&monikers);
+  if (Succeeded(hr)) {
+    hr = AddDevicesToList(monikers.get());
+    monikers.reset();
+  }
+  devices.reset();
+  if (Failed(hr)) {
+    return hr;
+  }
+  m_bNoCaptureHardware = hr == S_FALSE;
+  if (hr == S_FALSE) {
+    services_.boxes.Show(
+        controls_.owner(),
+        QStringLiteral(
+            "There were no audio capture devices detected on this system.\r\n\r\nIf your system "
+            "has an audio capture device (sound card, video camera, etc.),\r\nthen make sure that "
+            "it is working properly and that you are not running\r\nthis program through a "
+            "Windows XP Remote Desktop connection.\r\n\r\nThis program will now exit."),
+        QStringLiteral("No audio capture hardware!"), platform::MessageBoxes::Icon::Stop);
+    return E_FAIL;
+  }
+  controls_.ComboSetCurSel(id::kSoundCards, nSoundCaptureIndex);
+  OnSoundCardSelected();
+  return hr;
+}
+
+HRESULT RecorderEngine::AddDevicesToList(platform::MonikerEnumerator* devices) {
+  if (devices == nullptr) {
+    controls_.ComboAddString(id::kSoundCards, kNoEntries);
+    m_soundCardMonikers.push_back(nullptr);
+    return S_FALSE;
+  }
+  HRESULT result = S_OK;
+  std::shared_ptr<platform::Moniker> moniker;
+  while (devices->Next(&moniker) == S_OK && moniker) {
+    std::string name;
+    result = moniker->ReadFriendlyName(&name);
+    if (Succeeded(result)) {
+      controls_.ComboAddString(id::kSoundCards, QString::fromStdString(name));
+      m_soundCardMonikers.push_back(std::move(moniker));
+    }
+    moniker = {};
+  }
+  return result;
+}
+
+void RecorderEngine::OnSoundCardSelected() {
+  if (m_pCaptureFilter) {
+    // A running recording ends with complete files before its graph is released.
+    EndRecordingState();
+    controls_.ComboResetContent(id::kInputLines);
+    m_inputLinePins.clear();
+    ReleaseCaptureGraph();
+    CreateCaptureGraph();
+  }
+  nSoundCaptureIndex = controls_.ComboGetCurSel(id::kSoundCards);
+  if (nSoundCaptureIndex < 0 ||
+      nSoundCaptureIndex >= static_cast<int>(m_soundCardMonikers.size())) {
+    return;
+  }
+  const auto moniker = m_soundCardMonikers[static_cast<size_t>(nSoundCaptureIndex)];
+  if (!moniker) {
+    return;
+  }
+  if (Failed(moniker->BindToObject(&m_pCaptureFilter)) || !m_pCaptureFilter) {
+    m_pCaptureFilter = {};
+    return;
+  }
+  if (!m_pGB || Failed(m_pGB->AddFilter(m_pCaptureFilter, kCaptureName.toStdString()))) {
+    return;
+  }
+  if (Failed(ListInputLines(m_pCaptureFilter, PinDirection::Input))) {
+    return;
+  }
+  controls_.ComboSetCurSel(id::kInputLines, nCapturePinIndex);
+  OnInputLineSelected();
+}
+
+HRESULT RecorderEngine::ListInputLines(const std::shared_ptr<platform::Filter>& filter,
+                                       PinDirection direction) {
+  controls_.ComboResetContent(id::kInputLines);
+  m_inputLinePins.clear();
+  if (!filter) {
+    return E_NOINTERFACE;
+  }
+  std::unique_ptr<platform::PinEnumerator> pins;
+  HRESULT hr = filter->EnumPins(&pins);
+  if (Failed(hr) || !pins) {
+    controls_.ComboAddString(id::kInputLines, kErrorEntry);
+    m_inputLinePins.push_back(-1);
+    return Failed(hr) ? hr : E_FAIL;
+  }
+  pins->Reset();
+  int pinPosition = 0;  // counts pins of the wanted direction, as PinAtPosition does
+  std::shared_ptr<platform::Pin> pin;
+  while ((hr = pins->Next(&pin)) == S_OK && pin) {
+    PinDirection pinDirection{};
+    if (Failed(pin->QueryDirection(&pinDirection))) {
+      controls_.ComboAddString(id::kInputLines, kErrorEntry);
+      m_inputLinePins.push_back(-1);
+      pin = {};
+      continue;
+    }
+    if (pinDirection != direction) {
+      pin = {};
+      continue;
+    }
+    const int position = pinPosition++;
+    std::string name;
+    if (Failed(pin->QueryPinInfo(&name))) {
+      pin = {};
+      continue;
+    }
+    const QString lineName = QString::fromStdString(name);
+    const int row = controls_.ComboAddString(id::kInputLines, lineName);
+    m_inputLinePins.push_back(position);
+    if (nSearchFlag == 0) {
+      const QString lower = lineName.toLower();
+      for (const char* keyword : kLineKeywords) {
+        if (lower.contains(QLatin1String(keyword))) {
+          nCapturePinIndex = row;
+          nSearchFlag = 1;
+          break;
+        }
+      }
+    }
+    pin = {};
+  }
+  nSearchFlag = 1;
+  return hr;
+}
+
+void RecorderEngine::OnInputLineSelected() {
+  if (m_bOnlyOnce == 0) {
+    int dontShowAgain = 0;
+    if (controls_.RunInputHint(&dontShowAgain)) {
+      m_bOnlyOnce = dontShowAgain;
+    }
+  }
+  OnStop();
+  EnableSelectedLine();
+}
+
+int RecorderEngine::PinForLine(int line) const {
+  if (line < 0 || line >= static_cast<int>(m_inputLinePins.size())) {
+    return -1;
+  }
+  return m_inputLinePins[static_cast<size_t>(line)];
+}
+
+HRESULT RecorderEngine::ApplyToLines(bool setLevel, double level) {
+  const int count = controls_.ComboCount(id::kInputLines);
+  const int selected = controls_.ComboGetCurSel(id::kInputLines);
+  nCapturePinIndex = selected;
+  HRESULT hr = S_OK;
+  for (int i = 0; i < count; ++i) {
+    const int position = PinForLine(i);
+    if (position < 0) {
+      continue;
+    }
+    std::shared_ptr<platform::Pin> pin;
+    hr = PinAtPosition(m_pCaptureFilter, PinDirection::Input, position, &pin);
+    if (Failed(hr)) {
+      continue;
+    }
+    std::shared_ptr<platform::AudioInputMixer> mixer;
+    hr = pin->QueryMixer(&mixer);
+    if (Failed(hr) || !mixer) {
+      continue;
+    }
+    if (i == selected) {
+      if (setLevel) {
+        hr = mixer->put_MixLevel(level);
+      } else {
+        ShowLineLevel(*mixer);
+      }
+      hr = mixer->put_Enable(true);
+    } else {
+      hr = mixer->put_Enable(false);
+    }
+  }
+  return hr;
+}
+
+HRESULT RecorderEngine::EnableSelectedLine() {
+  return ApplyToLines(false, 0.0);
+}
+
+int RecorderEngine::ShowLineLevel(platform::AudioInputMixer& mixer) {
+  double level = 0.0;
+  if (Failed(mixer.get_MixLevel(&level))) {
+    level = 0.0;
+  }
+  controls_.SetSliderPos(SliderPosFromLevel(level));
+  return 0;
+}
+
+void RecorderEngine::OnVolumeReleased() {
+  ApplyLineLevel(LevelFromSliderPos(controls_.SliderPos()));
+}
+
+HRESULT RecorderEngine::ApplyLineLevel(double level) {
+  return ApplyToLines(true, level);
+}
+
+void RecorderEngine::ClearSoundCardList() {
+  m_soundCardMonikers.clear();
+  controls_.ComboResetContent(id::kSoundCards);
+}
+
+// ---------------------------------------------------------------------------------------
+// Device events
+
+void RecorderEngine::OnGraphEvent(std::intptr_t instance) {
+  if (instance == 0) {
+    HandleCaptureEvents();
+  }
+}
+
+HRESULT RecorderEngine::HandleCaptureEvents() {
+  long code = 0;
+  std::intptr_t param1 = 0;
+  std::intptr_t param2 = 0;
+  if (!m_pME || Failed(m_pME->GetEvent(&code, &param1, &param2, 0))) {
+    return S_OK;
+  }
+  HRESULT hr = S_OK;
+  for (;;) {
+    // The interface that delivered the event frees it, even once the graph is gone.
+    const std::shared_ptr<platform::MediaEvent> events = m_pME;
+    // A capture error of a source that went away is the device's removal.
+    const bool captureLost = code == platform::EC_ERRORABORT &&
+                             static_cast<HRESULT>(param1) == VFW_E_NO_CAPTURE_HARDWARE;
+    if ((code == platform::EC_DEVICE_LOST && param2 == 0) || captureLost) {
+      OnStop();
+      hr = events->FreeEventParams(code, param1, param2);
+      TearDownCapture();
+      ResetGraphMembers();
+      services_.boxes.Beep();
+      services_.boxes.Show(controls_.owner(),
+                           QStringLiteral("The selected input device was removed!"), kAppCaption,
+                           platform::MessageBoxes::Icon::Exclamation);
+      return hr;
+    }
+    if (code == platform::EC_DEVICE_LOST) {
+      // The device is back. Whatever is still held of the old graph goes first, so no
+      // reference leaks and no list holds an entry twice.
+      if (m_pGB || !m_soundCardMonikers.empty()) {
+        EndRecordingState();
+        TearDownCapture();
+      }
+      ResetGraphMembers();
+      const HRESULT created = CreateCaptureGraph();
+      if (Succeeded(created) && Failed(EnumerateSoundCards()) && m_bNoCaptureHardware) {
+        hr = events->FreeEventParams(code, param1, param2);
+        TearDownCapture();
+        controls_.PostQuit();
+        return hr;
+      }
+      services_.boxes.Beep();
+      services_.boxes.Show(controls_.owner(),
+                           QStringLiteral("The audio input device has been reattached!"),
+                           kAppCaption, platform::MessageBoxes::Icon::Information);
+    } else if (code == platform::EC_ERRORABORT && m_bRecording == 1) {
+      // The stream failed (a write error, a full disk): the recording ends here and what was
+      // written stays playable.
+      const QString detail = QString::fromStdString(platform::ErrorEventText(code, param2));
+      OnStop();
+      services_.boxes.Show(controls_.owner(),
+                           QStringLiteral("The recording has stopped because of an error:\n%1")
+                               .arg(detail.isEmpty() ? QStringLiteral("unknown error") : detail),
+                           kErrorCaption, platform::MessageBoxes::Icon::Stop);
+    }
+    hr = events->FreeEventParams(code, param1, param2);
+    if (!m_pME || Failed(m_pME->GetEvent(&code, &param1, &param2, 0))) {
+      break;
+    }
+  }
+  return hr;
+}
+
+}  // namespace tonvale::recorder

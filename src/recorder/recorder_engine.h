@@ -1,0 +1,126 @@
+#pragma once
+
+// The recording engine of the main window: the Record, Pause and Stop commands with the
+// status line and its one-second count, the capture chain, the device and input-line lists,
+// the graph's device events and Play. It owns every media-layer reference; the main dialog
+// owns it and routes its commands here.
+
+#include <QString>
+#include <memory>
+#include <vector>
+
+#include "platform/media.h"
+#include "platform/services.h"
+#include "recorder/recorder_controls.h"
+
+namespace tonvale::recorder {
+
+struct EngineServices {
+  platform::MediaFactory& media;
+  platform::SinkHandOff& handOff;
+  platform::MessageBoxes& boxes;
+  platform::Desktop& desktop;
+};
+
+// Status line texts.
+inline const QString kStatusReady = QStringLiteral("Status : Ready");
+inline const QString kStatusRecordingStart =
+    QStringLiteral("Status : Recording audio - Used Time: 00:00:00");
+QString RecordingStatusText(int usedSeconds);
+QString PausedStatusText(int usedSeconds);
+// hh:mm:ss with hours unwrapped.
+QString UsedTimeText(int usedSeconds);
+
+// True when the file at path can be opened for reading.
+bool FileExists(const QString& path);
+
+// Slider position <-> input-line level.
+inline constexpr int kSliderMax = 200;
+double LevelFromSliderPos(int pos);
+int SliderPosFromLevel(double level);
+
+class RecorderEngine {
+ public:
+  RecorderEngine(EngineServices services, RecorderControls& controls);
+  ~RecorderEngine();
+  RecorderEngine(const RecorderEngine&) = delete;
+  RecorderEngine& operator=(const RecorderEngine&) = delete;
+
+  // Commands.
+  void OnRecord();
+  void OnPause();
+  void OnStop();
+  void OnTimer(int timerId);
+  void OnPlay();
+  void OnSoundCardSelected();
+  void OnInputLineSelected();
+  void OnVolumeReleased();
+  // A graph event notification arrived with this instance value.
+  void OnGraphEvent(std::intptr_t instance);
+
+  // Capture chain.
+  HRESULT CreateCaptureGraph();
+  void ResetGraphMembers();
+  HRESULT BuildChain();
+  static HRESULT PinAtPosition(const std::shared_ptr<platform::Filter>& filter,
+                               platform::PinDirection direction, int n,
+                               std::shared_ptr<platform::Pin>* pin);
+  HRESULT RemoveSinkAndWriter();
+  void ReleaseCaptureGraph();
+  void TearDownCapture();
+  // The close command's stop: ends a running recording with complete files.
+  void StopForClose();
+
+  // Devices and input lines.
+  HRESULT EnumerateSoundCards();
+  HRESULT AddDevicesToList(platform::MonikerEnumerator* devices);
+  HRESULT ListInputLines(const std::shared_ptr<platform::Filter>& filter,
+                         platform::PinDirection direction);
+  HRESULT EnableSelectedLine();
+  int ShowLineLevel(platform::AudioInputMixer& mixer);
+  HRESULT ApplyLineLevel(double level);
+  void ClearSoundCardList();
+  HRESULT HandleCaptureEvents();
+
+  // State of the controller.
+  int m_bRecording = 0;
+  int m_bPaused = 0;
+  int m_nUsedSeconds = 0;
+  QString m_strOutputFile;
+  QString m_szTempWavFile;
+  int m_bOnlyOnce = 0;
+
+  // Remembered choices (settings "nSoundCaptureIndex", "nCapturePinIndex", "nSearchFlag").
+  int nSoundCaptureIndex = 0;
+  int nCapturePinIndex = 0;
+  int nSearchFlag = 0;
+
+  // The capture graph.
+  std::shared_ptr<platform::GraphBuilder> m_pGB;
+  std::shared_ptr<platform::CaptureGraphBuilder> m_pCaptureBuilder;
+  std::shared_ptr<platform::MediaControl> m_pMC;
+  std::shared_ptr<platform::MediaEvent> m_pME;
+  std::shared_ptr<platform::Filter> m_pCaptureFilter;
+  std::shared_ptr<platform::Filter> m_pSinkFilter;
+  std::shared_ptr<platform::Filter> m_pFileWriter;
+
+  // Entry data of the sound-card list, one per entry (null for "<< No entries >>").
+  std::vector<std::shared_ptr<platform::Moniker>> m_soundCardMonikers;
+  // For each entry of the input-line list, the position of its pin among the input pins,
+  // or -1 for an "<ERROR>" entry.
+  std::vector<int> m_inputLinePins;
+  // The last enumeration found no capture device at all.
+  bool m_bNoCaptureHardware = false;
+
+ private:
+  void UpdateData();
+  bool CheckOutputWritable(const QString& path);
+  int PinForLine(int line) const;
+  HRESULT ApplyToLines(bool setLevel, double level);
+  void EndRecordingState();
+
+  EngineServices services_;
+  RecorderControls& controls_;
+};
+
+}  // namespace tonvale::recorder

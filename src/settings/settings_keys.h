@@ -1,0 +1,34 @@
+#pragma once
+
+// Every persisted value: its section, key and default, in one place.
+
+#include <QString>
+
+namespace tonvale::settings {
+
+inline constexpr auto kOrganisation = "Velmora";
+
+namespace option {
+inline const QString kSection = QStringLiteral("Option");
+inline const QString kSoundCaptureIndex = QStringLiteral("nSoundCaptureIndex");
+inline const QString kCapturePinIndex = QStringLiteral("nCapturePinIndex");
+inline const QString kSearchFlag = QStringLiteral("nSearchFlag");
+inline const QString kOutputFile = QStringLiteral("output_wav_file");
+inline const QString kOnlyOnce = QStringLiteral("b_only_once");
+inline constexpr int kIndexDefault = 0;
+inline constexpr int kOnlyOnceDefault = 0;
+// The output file when nothing is stored: sonarelrecorder.mp3 in the user's home folder.
+QString DefaultOutputFile();
+}  // namespace option
+
+namespace hotkey {
+inline const QString kSection = QStringLiteral("HotKey");
+}  // namespace hotkey
+
+// Where the sink finds the output path of the next recording.
+namespace handoff {
+inline constexpr auto kApplication = "LYRAVOX";
+inline const QString kKey = QStringLiteral("OutputMP3Name/Default");
+}  // namespace handoff
+
+}  // namespace tonvale::settings
