@@ -6,6 +6,8 @@
 // then one output pin named "Capture". When the graph runs, it records from the PulseAudio
 // source that `source()` names at that moment ("" is the server's default source).
 
+#include <gst/gst.h>
+
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -31,7 +33,19 @@ class GstCaptureFilter : public Filter, public std::enable_shared_from_this<GstC
   std::string source() const;
 
  private:
+  friend class GstFilterGraph;
   class OutputPin;
+  // The bin the graph puts in its pipeline: the PulseAudio source and converters behind a
+  // ghost "src" pad. Null when the elements could not be made.
+  GstElement* element() const { return bin_; }
+  GstElement* pulseSource() const { return pulse_; }
+  // Points the PulseAudio source at source(); the graph calls it before the pipeline starts.
+  void ApplySource();
+  MediaEventSink* graph() const;
+  bool IsOutputPin(const Pin* pin) const { return pin != nullptr && pin == output_.get(); }
+
+  GstElement* bin_ = nullptr;
+  GstElement* pulse_ = nullptr;
   std::vector<std::shared_ptr<Pin>> inputs_;
   std::shared_ptr<Pin> output_;
   SourceFn source_;

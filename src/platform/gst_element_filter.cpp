@@ -1,0 +1,98 @@
+#include "platform/gst_element_filter.h"
+
+#include "platform/gst_pins.h"
+
+namespace tonvale::platform {
+
+GstElementFilter::GstElementFilter(GstElement* element) : element_(element) {
+  if (element == nullptr)
+    return;
+  std::vector<std::shared_ptr<Pin>> outputs;
+  GstIterator* it = gst_element_iterate_pads(element);
+  GValue item = G_VALUE_INIT;
+  bool done = false;
+  while (!done) {
+    switch (gst_iterator_next(it, &item)) {
+      case GST_ITERATOR_OK: {
+        auto* pad = GST_PAD(g_value_get_object(&item));
+        gchar* name = gst_pad_get_name(pad);
+        const bool input = GST_PAD_DIRECTION(pad) == GST_PAD_SINK;
+        auto pin = std::make_shared<GstPadPin>(input ? PinDirection::Input : PinDirection::Output,
+                                               name, name);
+        (input ? pins_ : outputs).push_back(std::move(pin));
+        g_free(name);
+        g_value_reset(&item);
+        break;
+      }
+      case GST_ITERATOR_RESYNC:
+        pins_.clear();
+        outputs.clear();
+        gst_iterator_resync(it);
+        break;
+      default:
+        done = true;
+        break;
+    }
+  }
+  g_value_unset(&item);
+  gst_iterator_free(it);
+  pins_.insert(pins_.end(), outputs.begin(), outputs.end());
+}
+
+HRESULT GstElementFilter::EnumPins(std::unique_ptr<PinEnumerator>* pins) {
+  if (pins == nullptr)
+    return E_POINTER;
+  *pins = std::make_unique<PinListEnumerator>(pins_);
+  return S_OK;
+}
+
+void GstElementFilter::JoinFilterGraph(MediaEventSink* graph) {
+  graph_.store(graph);
+}
+
+GstFileWriter::GstFileWriter() {
+  GstElement* sink =
+      EnsureGstInitialized() ? gst_element_factory_make("filesink", nullptr) : nullptr;
+  if (sink != nullptr) {
+    // The writer finishes the file when the stream ends; it is not a clocked renderer.
+    g_object_set(sink, "append", FALSE, "sync", FALSE, "async", FALSE, nullptr);
+  } else {
+    qCWarning(lcGraph, "The filesink element is not available");
+  }
+  filter_ = std::make_shared<GstElementFilter>(sink);
+}
+
+HRESULT GstFileWriter::SetMode(int mode) {
+  if (!valid())
+    return E_UNEXPECTED;
+  if (mode != 0 && mode != kOverwrite)
+    return E_INVALIDARG;
+  g_object_set(filter_->element(), "append", FALSE, nullptr);
+  return S_OK;
+}
+
+HRESULT GstFileWriter::SetFileName(const std::string& path) {
+  if (!valid())
+    return E_UNEXPECTED;
+  if (path.empty() || path.find('\0') != std::string::npos)
+    return E_INVALIDARG;
+  GstState state = GST_STATE_NULL;
+  gst_element_get_state(filter_->element(), &state, nullptr, 0);
+  if (state > GST_STATE_READY)
+    return E_UNEXPECTED;
+  g_object_set(filter_->element(), "location", path.c_str(), nullptr);
+  return S_OK;
+}
+
+HRESULT GstFileWriter::QueryFilter(std::shared_ptr<Filter>* filter) {
+  if (filter == nullptr)
+    return E_POINTER;
+  if (!valid()) {
+    filter->reset();
+    return E_NOINTERFACE;
+  }
+  *filter = filter_;
+  return S_OK;
+}
+
+}  // namespace tonvale::platform

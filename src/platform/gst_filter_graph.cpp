@@ -1,0 +1,644 @@
+#include "platform/gst_filter_graph.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+
+#include "platform/gst_capture_filter.h"
+#include "platform/gst_element_filter.h"
+#include "platform/gst_pins.h"
+
+namespace tonvale::platform {
+namespace {
+
+std::vector<GstRef<GstPad>> PadsOf(GstElement* element, GstPadDirection direction) {
+  std::vector<GstRef<GstPad>> pads;
+  GstIterator* it = direction == GST_PAD_SRC ? gst_element_iterate_src_pads(element)
+                                             : gst_element_iterate_sink_pads(element);
+  GValue item = G_VALUE_INIT;
+  for (bool done = false; !done;) {
+    switch (gst_iterator_next(it, &item)) {
+      case GST_ITERATOR_OK:
+        pads.push_back(GstRef<GstPad>::Share(GST_PAD(g_value_get_object(&item))));
+        g_value_reset(&item);
+        break;
+      case GST_ITERATOR_RESYNC:
+        pads.clear();
+        gst_iterator_resync(it);
+        break;
+      default:
+        done = true;
+        break;
+    }
+  }
+  g_value_unset(&item);
+  gst_iterator_free(it);
+  return pads;
+}
+
+bool HasLinkedPad(GstElement* element) {
+  for (auto direction : {GST_PAD_SINK, GST_PAD_SRC}) {
+    for (const auto& pad : PadsOf(element, direction)) {
+      if (gst_pad_is_linked(pad.get()))
+        return true;
+    }
+  }
+  return false;
+}
+
+bool CarriesRawAudio(GstPad* pad) {
+  GstCaps* caps = gst_pad_query_caps(pad, nullptr);
+  bool raw = false;
+  for (guint i = 0; caps != nullptr && i < gst_caps_get_size(caps) && !raw; ++i) {
+    raw = gst_structure_has_name(gst_caps_get_structure(caps, i), "audio/x-raw");
+  }
+  if (caps != nullptr)
+    gst_caps_unref(caps);
+  return raw;
+}
+
+bool IsPulseSource(GstObject* object) {
+  if (object == nullptr || !GST_IS_ELEMENT(object))
+    return false;
+  GstElementFactory* factory = gst_element_get_factory(GST_ELEMENT(object));
+  return factory != nullptr &&
+         std::strcmp(gst_plugin_feature_get_name(GST_PLUGIN_FEATURE(factory)), "pulsesrc") == 0;
+}
+
+// The debug text without its first line, which only says where in GStreamer it came from.
+std::string ErrorDetail(const char* debug) {
+  if (debug == nullptr)
+    return {};
+  std::string rest(debug);
+  const auto firstEnd = rest.find('\n');
+  if (firstEnd == std::string::npos)
+    return {};
+  rest.erase(0, firstEnd + 1);
+  std::replace(rest.begin(), rest.end(), '\n', ' ');
+  return rest;
+}
+
+GstPadProbeReturn DropData(GstPad*, GstPadProbeInfo*, gpointer) {
+  return GST_PAD_PROBE_DROP;
+}
+
+}  // namespace
+
+std::shared_ptr<GstFilterGraph> GstFilterGraph::Create() {
+  std::shared_ptr<GstFilterGraph> graph(new GstFilterGraph());
+  if (!graph->Init())
+    return nullptr;
+  return graph;
+}
+
+bool GstFilterGraph::Init() {
+  if (!EnsureGstInitialized())
+    return false;
+  pipeline_ = gst_pipeline_new(nullptr);
+  if (pipeline_ == nullptr)
+    return false;
+  gst_object_ref_sink(pipeline_);
+  GstBus* bus = gst_element_get_bus(pipeline_);
+  gst_bus_set_sync_handler(bus, &GstFilterGraph::OnBusMessage, this, nullptr);
+  gst_object_unref(bus);
+  return true;
+}
+
+GstFilterGraph::~GstFilterGraph() {
+  {
+    std::lock_guard lock(notifyMutex_);
+    notify_ = nullptr;
+  }
+  if (pipeline_ != nullptr) {
+    Finish();
+    for (auto& entry : entries_) {
+      if (entry.inPipeline)
+        gst_bin_remove(GST_BIN(pipeline_), entry.element);
+      entry.filter->JoinFilterGraph(nullptr);
+    }
+    links_.clear();
+    GstBus* bus = gst_element_get_bus(pipeline_);
+    gst_bus_set_sync_handler(bus, nullptr, nullptr, nullptr);
+    gst_object_unref(bus);
+    gst_object_unref(pipeline_);
+  }
+  std::lock_guard lock(eventMutex_);
+  for (const auto& e : events_) FreeStandardEventParams(e.code, e.param1, e.param2);
+}
+
+// ---- Building ----
+
+GstFilterGraph::Entry* GstFilterGraph::FindEntry(const Filter* filter) {
+  for (auto& entry : entries_) {
+    if (entry.filter.get() == filter)
+      return &entry;
+  }
+  return nullptr;
+}
+
+GstFilterGraph::Entry* GstFilterGraph::FindEntryOfElement(const GstElement* element) {
+  for (auto& entry : entries_) {
+    if (entry.element == element)
+      return &entry;
+  }
+  return nullptr;
+}
+
+HRESULT GstFilterGraph::AddFilter(const std::shared_ptr<Filter>& filter, const std::string& name) {
+  if (!filter)
+    return E_POINTER;
+  if (FindEntry(filter.get()) != nullptr)
+    return E_INVALIDARG;
+  Entry entry;
+  entry.filter = filter;
+  entry.name = name;
+  MediaEventSink* joined = nullptr;
+  if (auto* capture = dynamic_cast<GstCaptureFilter*>(filter.get())) {
+    entry.capture = capture;
+    entry.element = capture->element();
+    joined = capture->graph();
+  } else if (auto* other = dynamic_cast<GstElementFilter*>(filter.get())) {
+    entry.element = other->element();
+    joined = other->graph();
+  } else {
+    qCWarning(lcGraph, "Filter \"%s\" does not belong to this media layer", name.c_str());
+    return E_INVALIDARG;
+  }
+  if (entry.element == nullptr)
+    return E_FAIL;
+  if (joined != nullptr || GST_OBJECT_PARENT(entry.element) != nullptr) {
+    qCWarning(lcGraph, "Filter \"%s\" is already in a graph", name.c_str());
+    return E_INVALIDARG;
+  }
+  entries_.push_back(std::move(entry));
+  Entry& added = entries_.back();
+  if (added.capture != nullptr) {
+    Attach(&added);
+    if (!added.inPipeline) {
+      entries_.pop_back();
+      return E_FAIL;
+    }
+  }
+  added.filter->JoinFilterGraph(this);
+  qCDebug(lcGraph, "Added filter \"%s\"", added.name.c_str());
+  return S_OK;
+}
+
+HRESULT GstFilterGraph::RemoveFilter(const std::shared_ptr<Filter>& filter) {
+  if (!filter)
+    return E_POINTER;
+  Entry* entry = FindEntry(filter.get());
+  if (entry == nullptr)
+    return E_INVALIDARG;
+  if (CurrentState() != GST_STATE_NULL)
+    Finish();
+  GstElement* element = entry->element;
+  for (auto it = links_.begin(); it != links_.end();) {
+    if (GST_PAD_PARENT(it->src.get()) == element || GST_PAD_PARENT(it->sink.get()) == element) {
+      Undo(*it);
+      it = links_.erase(it);
+    } else {
+      ++it;
+    }
+  }
+  if (entry->inPipeline) {
+    gst_element_set_state(element, GST_STATE_NULL);
+    gst_bin_remove(GST_BIN(pipeline_), element);
+    entry->inPipeline = false;
+  }
+  entry = nullptr;
+  std::shared_ptr<Filter> keep = filter;
+  std::erase_if(entries_, [&](const Entry& e) { return e.filter == filter; });
+  keep->JoinFilterGraph(nullptr);
+  DetachUnlinked();
+  return S_OK;
+}
+
+void GstFilterGraph::Attach(Entry* entry) {
+  if (entry->inPipeline)
+    return;
+  entry->inPipeline = gst_bin_add(GST_BIN(pipeline_), entry->element) != FALSE;
+}
+
+void GstFilterGraph::DetachUnlinked() {
+  for (auto& entry : entries_) {
+    if (entry.capture != nullptr || !entry.inPipeline || HasLinkedPad(entry.element))
+      continue;
+    gst_element_set_state(entry.element, GST_STATE_NULL);
+    gst_bin_remove(GST_BIN(pipeline_), entry.element);
+    entry.inPipeline = false;
+  }
+}
+
+GstPad* GstFilterGraph::PadOfPin(const Pin* pin, Entry** owner) {
+  for (auto& entry : entries_) {
+    if (entry.capture != nullptr) {
+      if (entry.capture->IsOutputPin(pin)) {
+        *owner = &entry;
+        return gst_element_get_static_pad(entry.element, "src");
+      }
+      continue;
+    }
+    std::unique_ptr<PinEnumerator> pins;
+    if (Failed(entry.filter->EnumPins(&pins)) || !pins)
+      continue;
+    std::shared_ptr<Pin> candidate;
+    while (pins->Next(&candidate) == S_OK) {
+      if (candidate.get() != pin)
+        continue;
+      const auto* padPin = dynamic_cast<const GstPadPin*>(pin);
+      if (padPin == nullptr)
+        return nullptr;
+      *owner = &entry;
+      return gst_element_get_static_pad(entry.element, padPin->padName().c_str());
+    }
+  }
+  return nullptr;
+}
+
+HRESULT GstFilterGraph::Render(const std::shared_ptr<Pin>& pin) {
+  if (!pin)
+    return E_POINTER;
+  Entry* owner = nullptr;
+  GstRef<GstPad> src(PadOfPin(pin.get(), &owner));
+  if (!src || GST_PAD_DIRECTION(src.get()) != GST_PAD_SRC)
+    return E_INVALIDARG;
+  if (gst_pad_is_linked(src.get()) || CurrentState() != GST_STATE_NULL)
+    return E_UNEXPECTED;
+  Attach(owner);
+  std::vector<Link> made;
+  if (!owner->inPipeline || !RenderPad(src.get(), owner, &made, 0)) {
+    for (auto it = made.rbegin(); it != made.rend(); ++it) Undo(*it);
+    DetachUnlinked();
+    qCWarning(lcGraph, "Could not render the output of \"%s\"", owner->name.c_str());
+    return VFW_E_CANNOT_RENDER;
+  }
+  for (auto& link : made) links_.push_back(std::move(link));
+  return S_OK;
+}
+
+bool GstFilterGraph::RenderPad(GstPad* src, const Entry* owner, std::vector<Link>* made,
+                               int depth) {
+  constexpr int kMaxDepth = 8;
+  if (depth > kMaxDepth)
+    return false;
+  // Free filters that pass the stream on come first, then those that end it; newest first.
+  std::vector<Entry*> passOn;
+  std::vector<Entry*> ends;
+  for (auto it = entries_.rbegin(); it != entries_.rend(); ++it) {
+    Entry& entry = *it;
+    if (&entry == owner || entry.capture != nullptr || HasLinkedPad(entry.element))
+      continue;
+    (PadsOf(entry.element, GST_PAD_SRC).empty() ? ends : passOn).push_back(&entry);
+  }
+  passOn.insert(passOn.end(), ends.begin(), ends.end());
+  for (Entry* target : passOn) {
+    for (const auto& sink : PadsOf(target->element, GST_PAD_SINK)) {
+      const std::size_t mark = made->size();
+      if (!TryLink(src, target, sink.get(), made))
+        continue;
+      bool onward = true;
+      for (const auto& next : PadsOf(target->element, GST_PAD_SRC)) {
+        if (!RenderPad(next.get(), target, made, depth + 1)) {
+          onward = false;
+          break;
+        }
+      }
+      if (onward)
+        return true;
+      while (made->size() > mark) {
+        Undo(made->back());
+        made->pop_back();
+      }
+    }
+  }
+  return false;
+}
+
+bool GstFilterGraph::TryLink(GstPad* src, Entry* target, GstPad* sink, std::vector<Link>* made) {
+  Attach(target);
+  if (!target->inPipeline)
+    return false;
+  if (gst_pad_link(src, sink) == GST_PAD_LINK_OK) {
+    made->push_back({GstRef<GstPad>::Share(src), GstRef<GstPad>::Share(sink), {}});
+    return true;
+  }
+  if (!CarriesRawAudio(src))
+    return false;
+  GstElement* convert = gst_element_factory_make("audioconvert", nullptr);
+  GstElement* resample = gst_element_factory_make("audioresample", nullptr);
+  if (convert == nullptr || resample == nullptr) {
+    for (GstElement* e : {convert, resample}) {
+      if (e != nullptr)
+        gst_object_unref(gst_object_ref_sink(e));
+    }
+    return false;
+  }
+  gst_bin_add_many(GST_BIN(pipeline_), convert, resample, nullptr);
+  Link link{GstRef<GstPad>::Share(src), GstRef<GstPad>::Share(sink), {convert, resample}};
+  GstRef<GstPad> in(gst_element_get_static_pad(convert, "sink"));
+  GstRef<GstPad> out(gst_element_get_static_pad(resample, "src"));
+  const bool linked = gst_pad_link(src, in.get()) == GST_PAD_LINK_OK &&
+                      gst_element_link(convert, resample) &&
+                      gst_pad_link(out.get(), sink) == GST_PAD_LINK_OK;
+  if (!linked) {
+    Undo(link);
+    return false;
+  }
+  made->push_back(std::move(link));
+  return true;
+}
+
+void GstFilterGraph::Undo(Link& link) {
+  if (link.helpers.empty()) {
+    gst_pad_unlink(link.src.get(), link.sink.get());
+    return;
+  }
+  // Removing a helper unlinks its pads.
+  for (GstElement* helper : link.helpers) {
+    gst_element_set_state(helper, GST_STATE_NULL);
+    gst_bin_remove(GST_BIN(pipeline_), helper);
+  }
+  link.helpers.clear();
+}
+
+HRESULT GstFilterGraph::QueryMediaControl(std::shared_ptr<MediaControl>* control) {
+  if (control == nullptr)
+    return E_POINTER;
+  *control = shared_from_this();
+  return S_OK;
+}
+
+HRESULT GstFilterGraph::QueryMediaEvent(std::shared_ptr<MediaEvent>* events) {
+  if (events == nullptr)
+    return E_POINTER;
+  *events = shared_from_this();
+  return S_OK;
+}
+
+// ---- Running ----
+
+GstState GstFilterGraph::CurrentState() const {
+  GstState state = GST_STATE_NULL;
+  gst_element_get_state(pipeline_, &state, nullptr, 0);
+  return state;
+}
+
+HRESULT GstFilterGraph::ChangeState(GstState target) {
+  if (CurrentState() <= GST_STATE_READY) {
+    for (auto& entry : entries_) {
+      if (entry.capture != nullptr)
+        entry.capture->ApplySource();
+    }
+    std::lock_guard lock(streamMutex_);
+    errorSeen_ = false;
+    lastError_ = S_OK;
+    eosReached_ = false;
+  }
+  StopDropping();
+  GstStateChangeReturn result = gst_element_set_state(pipeline_, target);
+  if (result == GST_STATE_CHANGE_ASYNC) {
+    result = gst_element_get_state(pipeline_, nullptr, nullptr, kStateWaitMs * GST_MSECOND);
+  }
+  if (result == GST_STATE_CHANGE_FAILURE) {
+    HRESULT hr = E_FAIL;
+    {
+      std::lock_guard lock(streamMutex_);
+      if (Failed(lastError_))
+        hr = lastError_;
+    }
+    qCWarning(lcGraph, "The pipeline could not change to %s (0x%08x)",
+              gst_element_state_get_name(target), static_cast<unsigned>(hr));
+    gst_element_set_state(pipeline_, GST_STATE_NULL);
+    return hr;
+  }
+  return result == GST_STATE_CHANGE_ASYNC ? S_FALSE : S_OK;
+}
+
+HRESULT GstFilterGraph::Run() {
+  return ChangeState(GST_STATE_PLAYING);
+}
+
+HRESULT GstFilterGraph::Pause() {
+  return ChangeState(GST_STATE_PAUSED);
+}
+
+HRESULT GstFilterGraph::Stop() {
+  return Finish();
+}
+
+HRESULT GstFilterGraph::StopWhenReady() {
+  return Finish();
+}
+
+HRESULT GstFilterGraph::Finish() {
+  const GstState current = CurrentState();
+  HRESULT hr = S_OK;
+  if (current >= GST_STATE_PAUSED && !links_.empty()) {
+    bool failed = false;
+    int errors = 0;
+    {
+      std::lock_guard lock(streamMutex_);
+      failed = errorSeen_;
+      errors = errorCount_;
+      waitingForEos_ = true;
+      eosReached_ = false;
+    }
+    SendEndOfStream(current, failed);
+    std::unique_lock lock(streamMutex_);
+    streamChanged_.wait_for(lock, std::chrono::milliseconds(kEndOfStreamWaitMs),
+                            [&] { return eosReached_ || errorCount_ != errors; });
+    if (!eosReached_) {
+      qCWarning(lcGraph, "The stream did not end in time; its files may be incomplete");
+      hr = S_FALSE;
+    }
+    waitingForEos_ = false;
+  }
+  if (current != GST_STATE_NULL)
+    gst_element_set_state(pipeline_, GST_STATE_NULL);
+  StopDropping();
+  return hr;
+}
+
+void GstFilterGraph::SendEndOfStream(GstState current, bool failed) {
+  if (failed) {
+    // The capture stopped streaming on the error: end the stream from its output instead.
+    for (auto& entry : entries_) {
+      if (entry.capture == nullptr)
+        continue;
+      GstRef<GstPad> out(gst_element_get_static_pad(entry.element, "src"));
+      if (out)
+        gst_pad_push_event(out.get(), gst_event_new_eos());
+    }
+    return;
+  }
+  if (current == GST_STATE_PAUSED) {
+    // A paused live source does not stream; restart it only to carry the end of stream, and
+    // keep what it captures meanwhile out of the files.
+    DropCapturedAudio();
+    gst_element_set_state(pipeline_, GST_STATE_PLAYING);
+  }
+  for (auto& entry : entries_) {
+    if (entry.capture != nullptr && entry.capture->pulseSource() != nullptr) {
+      gst_element_send_event(entry.capture->pulseSource(), gst_event_new_eos());
+    }
+  }
+}
+
+void GstFilterGraph::DropCapturedAudio() {
+  for (auto& entry : entries_) {
+    if (entry.capture == nullptr)
+      continue;
+    GstRef<GstPad> out(gst_element_get_static_pad(entry.element, "src"));
+    if (!out)
+      continue;
+    const gulong id = gst_pad_add_probe(
+        out.get(),
+        static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_BUFFER | GST_PAD_PROBE_TYPE_BUFFER_LIST),
+        &DropData, nullptr, nullptr);
+    dropProbes_.emplace_back(out, id);
+  }
+}
+
+void GstFilterGraph::StopDropping() {
+  for (auto& [pad, id] : dropProbes_) gst_pad_remove_probe(pad.get(), id);
+  dropProbes_.clear();
+}
+
+// ---- Events ----
+
+GstBusSyncReply GstFilterGraph::OnBusMessage(GstBus*, GstMessage* message, gpointer self) {
+  auto* graph = static_cast<GstFilterGraph*>(self);
+  switch (GST_MESSAGE_TYPE(message)) {
+    case GST_MESSAGE_ERROR:
+      graph->HandleError(message);
+      break;
+    case GST_MESSAGE_EOS:
+      graph->HandleEndOfStream(message);
+      break;
+    case GST_MESSAGE_WARNING: {
+      GError* error = nullptr;
+      gst_message_parse_warning(message, &error, nullptr);
+      qCWarning(lcGraph, "%s: %s", GST_OBJECT_NAME(GST_MESSAGE_SRC(message)),
+                error != nullptr ? error->message : "");
+      if (error != nullptr)
+        g_error_free(error);
+      break;
+    }
+    default:
+      break;
+  }
+  gst_message_unref(message);
+  return GST_BUS_DROP;
+}
+
+void GstFilterGraph::HandleError(GstMessage* message) {
+  GError* error = nullptr;
+  gchar* debug = nullptr;
+  gst_message_parse_error(message, &error, &debug);
+  HRESULT hr = E_FAIL;
+  std::string text = error != nullptr ? error->message : "Unknown streaming error";
+  if (error != nullptr && error->domain == GST_RESOURCE_ERROR) {
+    if (IsPulseSource(GST_MESSAGE_SRC(message))) {
+      hr = VFW_E_NO_CAPTURE_HARDWARE;
+    } else if (error->code == GST_RESOURCE_ERROR_OPEN_WRITE ||
+               error->code == GST_RESOURCE_ERROR_OPEN_READ_WRITE ||
+               error->code == GST_RESOURCE_ERROR_NOT_AUTHORIZED) {
+      hr = E_ACCESSDENIED;
+    }
+  }
+  const std::string detail = ErrorDetail(debug);
+  if (!detail.empty())
+    text += " (" + detail + ")";
+  qCWarning(lcGraph, "%s: %s", GST_OBJECT_NAME(GST_MESSAGE_SRC(message)), text.c_str());
+  if (error != nullptr)
+    g_error_free(error);
+  g_free(debug);
+  {
+    std::lock_guard lock(streamMutex_);
+    errorSeen_ = true;
+    ++errorCount_;
+    if (!Failed(lastError_))
+      lastError_ = hr;
+  }
+  streamChanged_.notify_all();
+  Notify(EC_ERRORABORT, hr, MakeErrorEventText(text));
+}
+
+void GstFilterGraph::HandleEndOfStream(GstMessage* message) {
+  if (GST_MESSAGE_SRC(message) != GST_OBJECT(pipeline_))
+    return;
+  {
+    std::lock_guard lock(streamMutex_);
+    if (waitingForEos_) {
+      eosReached_ = true;
+      streamChanged_.notify_all();
+      return;
+    }
+  }
+  Notify(EC_COMPLETE, S_OK, 0);
+}
+
+void GstFilterGraph::Notify(long code, std::intptr_t param1, std::intptr_t param2) {
+  {
+    std::lock_guard lock(eventMutex_);
+    events_.push_back({code, param1, param2});
+  }
+  eventQueued_.notify_all();
+  RaiseNotify();
+}
+
+void GstFilterGraph::RaiseNotify() {
+  std::lock_guard lock(notifyMutex_);
+  if (notify_)
+    notify_(instance_);
+}
+
+HRESULT GstFilterGraph::SetNotifyWindow(NotifyFn notify, std::intptr_t instance) {
+  std::lock_guard lock(notifyMutex_);
+  notify_ = std::move(notify);
+  instance_ = instance;
+  bool pending = false;
+  {
+    std::lock_guard events(eventMutex_);
+    pending = !events_.empty();
+  }
+  // Events queued before anyone listened are announced now, not lost.
+  if (notify_ && pending)
+    notify_(instance_);
+  return S_OK;
+}
+
+HRESULT GstFilterGraph::GetEvent(long* code, std::intptr_t* param1, std::intptr_t* param2,
+                                 int timeoutMs) {
+  if (code == nullptr || param1 == nullptr || param2 == nullptr)
+    return E_POINTER;
+  std::unique_lock lock(eventMutex_);
+  if (events_.empty() && timeoutMs != 0) {
+    const auto pending = [this] { return !events_.empty(); };
+    if (timeoutMs < 0) {
+      eventQueued_.wait(lock, pending);
+    } else {
+      eventQueued_.wait_for(lock, std::chrono::milliseconds(timeoutMs), pending);
+    }
+  }
+  if (events_.empty()) {
+    *code = 0;
+    *param1 = 0;
+    *param2 = 0;
+    return E_ABORT;
+  }
+  const Event event = events_.front();
+  events_.pop_front();
+  *code = event.code;
+  *param1 = event.param1;
+  *param2 = event.param2;
+  return S_OK;
+}
+
+HRESULT GstFilterGraph::FreeEventParams(long code, std::intptr_t param1, std::intptr_t param2) {
+  FreeStandardEventParams(code, param1, param2);
+  return S_OK;
+}
+
+}  // namespace tonvale::platform
