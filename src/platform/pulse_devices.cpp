@@ -1,0 +1,162 @@
+#include "platform/pulse_devices.h"
+
+#include <mutex>
+#include <vector>
+
+#include "platform/gst_capture_filter.h"
+#include "platform/pulse_context.h"
+#include "platform/pulse_lines.h"
+
+namespace tonvale::platform {
+
+namespace {
+
+// A capture filter that watches its device while it is in a graph.
+class PulseCaptureFilter : public GstCaptureFilter {
+ public:
+  PulseCaptureFilter(std::shared_ptr<PulseContext> context, PulseDevice device,
+                     const std::shared_ptr<PulseLineSelection>& selection)
+      : GstCaptureFilter(MakePulseInputPins(context, selection),
+                         [selection] { return selection->source(); }),
+        context_(std::move(context)),
+        device_(std::move(device)) {}
+
+  ~PulseCaptureFilter() override {
+    // The watch's callback uses this object: it must be gone before the base is destroyed.
+    std::lock_guard lock(watchMutex_);
+    watch_.reset();
+  }
+
+  void JoinFilterGraph(MediaEventSink* graph) override {
+    if (graph == nullptr) {
+      std::lock_guard lock(watchMutex_);
+      watch_.reset();
+    }
+    GstCaptureFilter::JoinFilterGraph(graph);
+    if (graph != nullptr) {
+      std::lock_guard lock(watchMutex_);
+      if (!watch_) {
+        watch_ = context_->WatchPresence(
+            device_.facility, device_.name, device_.index,
+            [this](bool present) { NotifyGraph(EC_DEVICE_LOST, 0, present ? 1 : 0); });
+      }
+    }
+  }
+
+ private:
+  std::shared_ptr<PulseContext> context_;
+  PulseDevice device_;
+  std::mutex watchMutex_;
+  std::unique_ptr<PulseContext::Watch> watch_;
+};
+
+class PulseMoniker : public Moniker {
+ public:
+  PulseMoniker(std::shared_ptr<PulseContext> context, PulseDevice device)
+      : context_(std::move(context)), device_(std::move(device)) {}
+
+  HRESULT ReadFriendlyName(std::string* name) override {
+    if (name == nullptr)
+      return E_POINTER;
+    *name = device_.friendlyName;
+    return S_OK;
+  }
+
+  HRESULT BindToObject(std::shared_ptr<Filter>* filter) override {
+    if (filter == nullptr)
+      return E_POINTER;
+    filter->reset();
+    // The device's lines as they are now, not as they were when it was listed.
+    PulseSnapshot snapshot;
+    HRESULT hr = context_->QuerySnapshot(&snapshot);
+    if (Failed(hr))
+      return hr;
+    for (const PulseDevice& current : ListPulseDevices(snapshot)) {
+      if (current.facility != device_.facility || current.name != device_.name)
+        continue;
+      auto selection = std::make_shared<PulseLineSelection>(PulseDeviceLines(snapshot, current));
+      *filter = std::make_shared<PulseCaptureFilter>(context_, current, selection);
+      return S_OK;
+    }
+    qCInfo(lcDevices) << "device to bind is gone:" << device_.name.c_str();
+    return VFW_E_NO_CAPTURE_HARDWARE;
+  }
+
+ private:
+  std::shared_ptr<PulseContext> context_;
+  PulseDevice device_;
+};
+
+class PulseMonikerEnumerator : public MonikerEnumerator {
+ public:
+  explicit PulseMonikerEnumerator(std::vector<std::shared_ptr<Moniker>> monikers)
+      : monikers_(std::move(monikers)) {}
+
+  HRESULT Next(std::shared_ptr<Moniker>* moniker) override {
+    if (moniker == nullptr)
+      return E_POINTER;
+    if (next_ >= monikers_.size()) {
+      moniker->reset();
+      return S_FALSE;
+    }
+    *moniker = monikers_[next_++];
+    return S_OK;
+  }
+
+ private:
+  std::vector<std::shared_ptr<Moniker>> monikers_;
+  std::size_t next_ = 0;
+};
+
+class PulseDeviceEnumerator : public DeviceEnumerator {
+ public:
+  explicit PulseDeviceEnumerator(std::shared_ptr<PulseContext> context)
+      : context_(std::move(context)) {}
+
+  HRESULT CreateAudioInputEnumerator(std::unique_ptr<MonikerEnumerator>* devices) override {
+    if (devices == nullptr)
+      return E_POINTER;
+    devices->reset();
+    if (!context_->connected()) {
+      // The server went away since this enumerator was made; a new one may be up.
+      std::shared_ptr<PulseContext> fresh;
+      HRESULT hr = PulseContext::Connect(&fresh);
+      if (Failed(hr))
+        return hr;
+      context_ = std::move(fresh);
+    }
+    PulseSnapshot snapshot;
+    HRESULT hr = context_->QuerySnapshot(&snapshot);
+    if (Failed(hr))
+      return hr;
+    std::vector<std::shared_ptr<Moniker>> monikers;
+    for (PulseDevice& device : ListPulseDevices(snapshot)) {
+      qCDebug(lcDevices) << "capture device" << device.friendlyName.c_str() << "("
+                         << device.name.c_str() << ")";
+      monikers.push_back(std::make_shared<PulseMoniker>(context_, std::move(device)));
+    }
+    if (monikers.empty())
+      return S_FALSE;
+    *devices = std::make_unique<PulseMonikerEnumerator>(std::move(monikers));
+    return S_OK;
+  }
+
+ private:
+  std::shared_ptr<PulseContext> context_;
+};
+
+}  // namespace
+
+HRESULT CreatePulseDeviceEnumerator(std::shared_ptr<DeviceEnumerator>* devices) {
+  if (devices == nullptr)
+    return E_POINTER;
+  devices->reset();
+  std::shared_ptr<PulseContext> context;
+  HRESULT hr = PulseContext::Connect(&context);
+  if (Failed(hr))
+    return hr;
+  *devices = std::make_shared<PulseDeviceEnumerator>(std::move(context));
+  return S_OK;
+}
+
+}  // namespace tonvale::platform

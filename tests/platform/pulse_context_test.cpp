@@ -1,0 +1,187 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <thread>
+
+#include "platform/pulse_context.h"
+#include "platform/pulse_lines.h"
+#include "private_server.h"
+
+namespace tonvale::platform {
+namespace {
+
+using tonvale::testing::PrivatePulse;
+
+template <typename Pred>
+bool WaitFor(Pred pred, int ms = 5000) {
+  for (int waited = 0; waited < ms; waited += 20) {
+    if (pred())
+      return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return pred();
+}
+
+std::shared_ptr<PulseContext> Connected() {
+  std::shared_ptr<PulseContext> context;
+  EXPECT_EQ(PulseContext::Connect(&context), S_OK);
+  return context;
+}
+
+TEST(PulseContextTest, UnreachableServerFailsQuickly) {
+  setenv("PULSE_SERVER", "unix:/nonexistent/tonvale/native", 1);
+  std::shared_ptr<PulseContext> context;
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_TRUE(Failed(PulseContext::Connect(&context)));
+  EXPECT_EQ(context, nullptr);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+}
+
+TEST(PulseContextTest, LevelsRoundTripClampAndFollowTheLinesSource) {
+  PrivatePulse pulse({"one"});
+  ASSERT_TRUE(pulse.started());
+  auto context = Connected();
+  ASSERT_NE(context, nullptr);
+  auto selection = std::make_shared<PulseLineSelection>(
+      std::vector<PulseLine>{{"Monitor", "one.monitor", ""}, {"Gone", "missing.source", ""}});
+  PulseLineMixer mixer(context, selection, 0);
+
+  struct Case {
+    double put;
+    double expected;
+  } cases[] = {{0.5, 0.5}, {0.0, 0.0}, {1.0, 1.0}, {1.7, 1.0}, {-0.3, 0.0}, {0.25, 0.25}};
+  for (const auto& c : cases) {
+    ASSERT_EQ(mixer.put_MixLevel(c.put), S_OK) << c.put;
+    double level = -1;
+    ASSERT_EQ(mixer.get_MixLevel(&level), S_OK);
+    EXPECT_NEAR(level, c.expected, 0.01) << c.put;
+  }
+  EXPECT_EQ(mixer.put_MixLevel(std::nan("")), E_INVALIDARG);
+
+  // The server's own view agrees: 50% on every channel.
+  ASSERT_EQ(mixer.put_MixLevel(0.5), S_OK);
+  std::string out;
+  ASSERT_EQ(pulse.pactl({"get-source-volume", "one.monitor"}, &out), 0);
+  EXPECT_NE(out.find("50%"), std::string::npos) << out;
+  EXPECT_EQ(out.find("100%"), std::string::npos) << out;
+
+  // A level above normal set elsewhere reads as full.
+  ASSERT_EQ(pulse.pactl({"set-source-volume", "one.monitor", "150%"}), 0);
+  double level = 0;
+  ASSERT_EQ(mixer.get_MixLevel(&level), S_OK);
+  EXPECT_DOUBLE_EQ(level, 1.0);
+
+  PulseLineMixer gone(context, selection, 1);
+  EXPECT_EQ(gone.get_MixLevel(&level), VFW_E_NO_CAPTURE_HARDWARE);
+  EXPECT_TRUE(Failed(gone.put_MixLevel(0.5)));
+  EXPECT_EQ(mixer.get_MixLevel(nullptr), E_POINTER);
+}
+
+TEST(PulseContextTest, EnablingALineSwitchesTheRecordedSource) {
+  PrivatePulse pulse({"one", "two"});
+  ASSERT_TRUE(pulse.started());
+  auto context = Connected();
+  ASSERT_NE(context, nullptr);
+  auto selection = std::make_shared<PulseLineSelection>(std::vector<PulseLine>{
+      {"One", "one.monitor", ""}, {"Two", "two.monitor", ""}, {"Port", "one.monitor", "nope"}});
+  auto pins = MakePulseInputPins(context, selection);
+  ASSERT_EQ(pins.size(), 3u);
+  std::vector<std::shared_ptr<AudioInputMixer>> mixers;
+  for (auto& pin : pins) {
+    std::shared_ptr<AudioInputMixer> m;
+    ASSERT_EQ(pin->QueryMixer(&m), S_OK);
+    mixers.push_back(m);
+  }
+  EXPECT_EQ(selection->source(), "one.monitor");
+  ASSERT_EQ(mixers[1]->put_Enable(true), S_OK);
+  EXPECT_EQ(selection->source(), "two.monitor");
+  ASSERT_EQ(mixers[0]->put_Enable(false), S_OK);  // not the current line: no change
+  EXPECT_EQ(selection->source(), "two.monitor");
+  // A port the source does not have fails and leaves the choice alone.
+  EXPECT_TRUE(Failed(mixers[2]->put_Enable(true)));
+  EXPECT_EQ(selection->source(), "two.monitor");
+  ASSERT_EQ(mixers[1]->put_Enable(false), S_OK);
+  EXPECT_EQ(selection->source(), "one.monitor");
+}
+
+TEST(PulseContextTest, SnapshotSeesNullSinksAndQueriesFailOnceTheServerIsGone) {
+  std::shared_ptr<PulseContext> context;
+  {
+    PrivatePulse pulse({"alpha"});
+    ASSERT_TRUE(pulse.started());
+    context = Connected();
+    ASSERT_NE(context, nullptr);
+    PulseSnapshot snapshot;
+    ASSERT_EQ(context->QuerySnapshot(&snapshot), S_OK);
+    ASSERT_EQ(snapshot.sinks.size(), 1u);
+    EXPECT_EQ(snapshot.sinks[0].name, "alpha");
+    EXPECT_EQ(snapshot.sinks[0].description, "alpha");
+    ASSERT_EQ(snapshot.sources.size(), 1u);
+    EXPECT_EQ(snapshot.sources[0].monitorOfSink, snapshot.sinks[0].index);
+    EXPECT_EQ(snapshot.sources[0].index, snapshot.sinks[0].monitorSource);
+  }
+  ASSERT_TRUE(WaitFor([&] { return !context->connected(); }));
+  const auto start = std::chrono::steady_clock::now();
+  PulseSnapshot snapshot;
+  EXPECT_TRUE(Failed(context->QuerySnapshot(&snapshot)));
+  PulseSource source;
+  EXPECT_TRUE(Failed(context->QuerySource("alpha.monitor", &source)));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+}
+
+TEST(PulseContextTest, WatchReportsRemovalAndReturnOfTheSameName) {
+  PrivatePulse pulse({"base"});
+  ASSERT_TRUE(pulse.started());
+  const int module = pulse.loadNullSink("plug");
+  ASSERT_GE(module, 0);
+  auto context = Connected();
+  ASSERT_NE(context, nullptr);
+  PulseSource plug;
+  ASSERT_EQ(context->QuerySource("plug.monitor", &plug), S_OK);
+
+  std::mutex mutex;
+  std::vector<bool> seen;
+  auto snapshotSeen = [&] {
+    std::lock_guard lock(mutex);
+    return seen;
+  };
+  auto watch =
+      context->WatchPresence(PulseFacility::Source, "plug.monitor", plug.index, [&](bool present) {
+        std::lock_guard lock(mutex);
+        seen.push_back(present);
+      });
+  // Another device coming and going is not this one.
+  const int other = pulse.loadNullSink("other");
+  ASSERT_GE(other, 0);
+  ASSERT_EQ(pulse.pactl({"unload-module", std::to_string(other)}), 0);
+
+  ASSERT_EQ(pulse.pactl({"unload-module", std::to_string(module)}), 0);
+  ASSERT_TRUE(WaitFor([&] { return snapshotSeen().size() == 1; }));
+  EXPECT_EQ(snapshotSeen(), std::vector<bool>{false});
+
+  ASSERT_GE(pulse.loadNullSink("plug"), 0);
+  ASSERT_TRUE(WaitFor([&] { return snapshotSeen().size() == 2; }));
+  EXPECT_EQ(snapshotSeen(), (std::vector<bool>{false, true}));
+
+  // After the watch is gone nothing more arrives.
+  watch.reset();
+  ASSERT_EQ(pulse.pactl({"unload-module", "module-null-sink"}), 0);
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_EQ(snapshotSeen().size(), 2u);
+}
+
+TEST(PulseContextTest, WatchOfADeviceAlreadyGoneReportsItAtOnce) {
+  PrivatePulse pulse({"base"});
+  ASSERT_TRUE(pulse.started());
+  auto context = Connected();
+  ASSERT_NE(context, nullptr);
+  std::atomic<int> lost{0};
+  auto watch = context->WatchPresence(PulseFacility::Card, "no.such.card", 42,
+                                      [&](bool present) { lost += present ? 0 : 1; });
+  EXPECT_TRUE(WaitFor([&] { return lost.load() == 1; }));
+}
+
+}  // namespace
+}  // namespace tonvale::platform
