@@ -1,0 +1,68 @@
+#include "app/recorder_app.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+
+#include "app/recorder_dialog.h"
+#include "controls/round_button.h"
+#include "platform/hotkeys_x11.h"
+#include "platform/media_factory_gst.h"
+#include "platform/pulse_devices.h"
+#include "platform/qt_services.h"
+#include "resources/resources.h"
+#include "settings/profile_store.h"
+
+#ifndef TONVALE_DATA_RELDIR
+#define TONVALE_DATA_RELDIR "../share/tonvale"
+#endif
+
+namespace tonvale::app {
+
+RecorderApp::RecorderApp() = default;
+
+RecorderApp::~RecorderApp() {
+  auto& defaults = controls::RoundButtonDefaults::Instance();
+  defaults.pFacePressed = nullptr;
+  defaults.pFaceNormal = nullptr;
+}
+
+QString RecorderApp::ApplicationName() {
+  return QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName();
+}
+
+QString RecorderApp::HelpDir() {
+  return QDir::cleanPath(QCoreApplication::applicationDirPath() + QLatin1Char('/') +
+                         QStringLiteral(TONVALE_DATA_RELDIR) + QStringLiteral("/help"));
+}
+
+void RecorderApp::InitButtonDefaults() {
+  m_bmpDefaultPressed = resources::Bitmap(resources::kBitmapDefaultFace);
+  m_bmpDefaultNormal = resources::Bitmap(resources::kBitmapDefaultFace);
+  auto& defaults = controls::RoundButtonDefaults::Instance();
+  defaults.pFacePressed = &m_bmpDefaultPressed;
+  defaults.pFaceNormal = &m_bmpDefaultNormal;
+  defaults.clrHighlight = QColor(255, 255, 255);
+  defaults.clrShadow = QColor(96, 96, 96);
+  defaults.clrDisabledText = QColor(128, 128, 128);
+  defaults.clrText = QColor(0, 0, 0);
+}
+
+int RecorderApp::InitInstance() {
+  settings::QSettingsProfileStore profile(ApplicationName());
+  InitButtonDefaults();
+
+  settings::QSettingsSinkHandOff handOff;
+  platform::QtMessageBoxes boxes;
+  platform::QtDesktop desktop;
+  platform::QtSaveFileDialog saveDialog;
+  platform::X11HotkeyRegistrar hotkeys;
+  platform::GstMediaFactory media(platform::GstMediaFactory::DefaultPluginDir(),
+                                  &platform::CreatePulseDeviceEnumerator);
+
+  RecorderDialog dialog({media, profile, handOff, boxes, desktop, hotkeys, saveDialog, HelpDir()});
+  dialog.DoModal();
+  return 0;
+}
+
+}  // namespace tonvale::app

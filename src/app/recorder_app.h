@@ -1,0 +1,31 @@
+#pragma once
+
+// The application object: sets the settings key, prepares the rounded buttons' default look,
+// runs the main window modally and ends when it closes.
+
+#include <QPixmap>
+#include <QString>
+
+namespace tonvale::app {
+
+class RecorderApp {
+ public:
+  RecorderApp();
+  ~RecorderApp();
+
+  // Runs the program; returns when the main window has closed. 0 in every case.
+  int InitInstance();
+
+  // The settings' application name: the program file's base name.
+  static QString ApplicationName();
+  // Where the help pages are, beside the program.
+  static QString HelpDir();
+
+ private:
+  void InitButtonDefaults();
+
+  QPixmap m_bmpDefaultPressed;
+  QPixmap m_bmpDefaultNormal;
+};
+
+}  // namespace tonvale::app

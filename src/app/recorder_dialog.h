@@ -1,0 +1,132 @@
+#pragma once
+
+// The main window: one modal dialog built from template 102 that owns the recording engine,
+// the hotkey table and every control, initialises them in a fixed order and writes the
+// settings when it is closed.
+
+#include <QDialog>
+#include <QPixmap>
+#include <QTimer>
+#include <map>
+
+#include "hotkeys/hotkey_table.h"
+#include "platform/services.h"
+#include "recorder/recorder_controls.h"
+#include "recorder/recorder_engine.h"
+
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QSlider;
+
+namespace tonvale::controls {
+class PaintedLabel;
+class RoundButton;
+}  // namespace tonvale::controls
+namespace tonvale::hotkeys {
+class HotkeyEdit;
+}
+
+namespace tonvale::app {
+
+// Everything the main window needs from the platform; the program wires the real adapters,
+// tests wire fakes.
+struct DialogServices {
+  platform::MediaFactory& media;
+  platform::ProfileStore& profile;
+  platform::SinkHandOff& handOff;
+  platform::MessageBoxes& boxes;
+  platform::Desktop& desktop;
+  platform::HotkeyRegistrar& hotkeys;
+  platform::SaveFileDialog& saveDialog;
+  // The folder that holds Introduction.html.
+  QString helpDir;
+};
+
+// The graph's "events are pending" notification, queued to the window.
+inline constexpr int kGraphEventMessage = 0x8001;
+
+class RecorderDialog : public QDialog, public recorder::RecorderControls {
+  Q_OBJECT
+
+ public:
+  // Builds the window from its template and loads the hotkey table.
+  explicit RecorderDialog(DialogServices services, QWidget* parent = nullptr);
+  ~RecorderDialog() override;
+
+  // Initialises the window; true. A failed start (no graph, no capture device) queues the
+  // end of the dialog and writes nothing.
+  bool OnInitDialog();
+  // Initialises and runs the window modally.
+  int DoModal();
+
+  // Commands.
+  void OnRecord() { engine_.OnRecord(); }
+  void OnPause() { engine_.OnPause(); }
+  void OnStop() { engine_.OnStop(); }
+  void OnPlay() { engine_.OnPlay(); }
+  void OnBrowse();
+  void OnAbout();
+  void OnHelpButton();
+  void OnHomepage();
+  // The context menu's commands (the About item is 0x0010).
+  void OnSysCommand(int command);
+  void OnHotKey(int id);
+
+  recorder::RecorderEngine& engine() { return engine_; }
+  hotkeys::HotkeyTable& hotkeyTable() { return hotkeys_; }
+  QWidget* control(int controlId) const;
+  bool initFailed() const { return initFailed_; }
+
+  // RecorderControls.
+  QWidget* owner() override { return this; }
+  void SetStatusText(const QString& text) override;
+  void EnableControl(int controlId, bool enable) override;
+  QString OutputFieldText() const override;
+  void SetOutputFieldText(const QString& text) override;
+  int ComboAddString(int controlId, const QString& text) override;
+  int ComboCount(int controlId) const override;
+  int ComboGetCurSel(int controlId) const override;
+  void ComboSetCurSel(int controlId, int index) override;
+  void ComboResetContent(int controlId) override;
+  int SliderPos() const override;
+  void SetSliderPos(int pos) override;
+  void SetTimer(int timerId, int periodMs) override;
+  void KillTimer(int timerId) override;
+  void PostStopCommand() override;
+  void PostQuit() override;
+  bool RunInputHint(int* dontShowAgain) override;
+  platform::MediaEvent::NotifyFn GraphNotifier() override;
+
+  void done(int result) override;
+
+ protected:
+  bool event(QEvent* e) override;
+  void closeEvent(QCloseEvent* e) override;
+  void keyPressEvent(QKeyEvent* e) override;
+  void contextMenuEvent(QContextMenuEvent* e) override;
+
+ private:
+  void BuildControls();
+  void ConnectHandlers();
+  void RunCloseSequence();
+  QComboBox* combo(int controlId) const;
+
+  DialogServices services_;
+  recorder::RecorderEngine engine_;
+  hotkeys::HotkeyTable hotkeys_;
+  std::map<int, QWidget*> controls_;
+
+  hotkeys::HotkeyEdit* m_editStartHotkey = nullptr;  // 1058
+  hotkeys::HotkeyEdit* m_editStopHotkey = nullptr;   // 1059
+  QLineEdit* m_editOutputFile = nullptr;             // 1008
+  QLabel* m_staticStatus = nullptr;                  // 1035
+  QSlider* m_sliderVolume = nullptr;                 // 1038
+  QPixmap m_bmpTransportFace;
+  QTimer m_recordTimer;  // timer 1113
+  QString m_aboutItemText;
+  bool initFailed_ = false;
+  bool closing_ = false;
+};
+
+}  // namespace tonvale::app
