@@ -170,12 +170,16 @@ void PulseContext::OnState(pa_context* c, void* userdata) {
         PA_SUBSCRIPTION_MASK_CARD | PA_SUBSCRIPTION_MASK_SINK | PA_SUBSCRIPTION_MASK_SOURCE);
     if (pa_operation* op = pa_context_subscribe(c, mask, nullptr, nullptr))
       pa_operation_unref(op);
-  } else if (IsDead(state)) {
-    qCInfo(lcDevices) << "pulse connection ended:" << pa_strerror(pa_context_errno(c));
   }
-  std::lock_guard lock(self->waitMutex_);
-  self->state_ = state;
-  self->waitCond_.notify_all();
+  {
+    std::lock_guard lock(self->waitMutex_);
+    self->state_ = state;
+    self->waitCond_.notify_all();
+  }
+  if (IsDead(state)) {
+    qCInfo(lcDevices) << "pulse connection ended:" << pa_strerror(pa_context_errno(c));
+    self->Dispatch(PulseFacility::Card, PulseEvent::Disconnected, kNoIndex);
+  }
 }
 
 void PulseContext::Finish(Request* request, bool ok) {
@@ -415,7 +419,14 @@ std::unique_ptr<PulseContext::Watch> PulseContext::WatchPresence(
   state->changed = std::move(changed);
   LoopLock lock(loop_);
   const int id = Subscribe([this, state](PulseFacility f, PulseEvent e, std::uint32_t idx) {
-    if (!state->active || f != state->facility)
+    if (!state->active)
+      return;
+    if (e == PulseEvent::Disconnected && state->present) {
+      state->present = false;
+      qCInfo(lcDevices) << "device unreachable:" << state->name.c_str();
+      state->changed(false);
+    }
+    if (f != state->facility)
       return;
     if (e == PulseEvent::Remove && state->present && idx == state->index) {
       state->present = false;

@@ -69,7 +69,8 @@ struct PulseSnapshot {
 };
 
 enum class PulseFacility { Card, Sink, Source };
-enum class PulseEvent { New, Change, Remove };
+// Disconnected: the server went away; facility and index carry nothing.
+enum class PulseEvent { New, Change, Remove, Disconnected };
 
 class PulseContext : public std::enable_shared_from_this<PulseContext> {
  public:
@@ -101,9 +102,9 @@ class PulseContext : public std::enable_shared_from_this<PulseContext> {
   int Subscribe(EventFn callback);
   void Unsubscribe(int id);
 
-  // Watches one card or source by name: `changed(false)` when it disappears and
-  // `changed(true)` when one of that name appears again. Starts out assuming the device is
-  // present at `index` and checks that at once. Callbacks run on the libpulse thread.
+  // Watches one card or source by name: `changed(false)` when it disappears (or the server
+  // goes away) and `changed(true)` when one of that name appears again. Starts out assuming the
+  // device is present at `index` and checks that at once. Callbacks run on the libpulse thread.
   // Destroying the returned watch unsubscribes (same guarantee as Unsubscribe).
   class Watch;
   std::unique_ptr<Watch> WatchPresence(PulseFacility facility, const std::string& name,
