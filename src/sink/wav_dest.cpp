@@ -48,9 +48,12 @@ GstStaticPadTemplate srcTemplate =
 // lamemp3enc "target": 0 = quality, i.e. VBR; quality 2 is LAME's -V2 (about 190 kbit/s).
 constexpr int kLameTargetQuality = 0;
 constexpr float kLameVbrQuality = 2.0f;
-// filesink "buffer-mode": 2 = unbuffered, so every encoded frame goes to the file at once
-// and a killed program leaves everything up to the kill on disk.
-constexpr int kFileSinkUnbuffered = 2;
+// The MP3 writer keeps at most 2 KiB in memory: half a second at LAME's lowest VBR rate
+// (32 kbit/s), so a killed program leaves everything but the last moment on disk. Fully
+// buffered with a small size rather than unbuffered: 1.22's filesink unrefs a buffer twice
+// when an unbuffered write fails.
+constexpr int kFileSinkFullyBuffered = 0;
+constexpr guint kMp3WriteBufferBytes = 2048;
 
 GstElement* MakeChild(TonvaleWavDest* self, const char* factory, const char* name) {
   GstElement* element = gst_element_factory_make(factory, name);
@@ -197,7 +200,8 @@ bool BuildInside(TonvaleWavDest* self) {
       return false;
   }
   g_object_set(lame, "target", kLameTargetQuality, "quality", kLameVbrQuality, nullptr);
-  g_object_set(writer, "buffer-mode", kFileSinkUnbuffered, "sync", FALSE, nullptr);
+  g_object_set(writer, "buffer-mode", kFileSinkFullyBuffered, "buffer-size", kMp3WriteBufferBytes,
+               "sync", FALSE, nullptr);
   // Plain RIFF: wavenc would also offer RF64 to a downstream that asks for it.
   GstCaps* wavOnly = gst_caps_new_empty_simple("audio/x-wav");
   g_object_set(wavCaps, "caps", wavOnly, nullptr);

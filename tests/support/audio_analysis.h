@@ -1,0 +1,34 @@
+#pragma once
+
+// Decoding and measuring audio files in tests: length, pitch, level and gaps of whatever
+// GStreamer can read (MP3, WAV, ...), and the length a file's header claims.
+
+#include <string>
+
+namespace tonvale::testing {
+
+struct AudioAnalysis {
+  bool ok = false;
+  std::string error;  // why decoding failed, when !ok
+  // From the decoded sample count.
+  double durationSeconds = 0;
+  int sampleRate = 0;
+  int channels = 0;
+  // Strongest frequency of the channel mix (windowed DFT peak, interpolated); 0 when silent.
+  double dominantFrequencyHz = 0;
+  // Over all samples of all channels, full scale = 1.0.
+  double rms = 0;
+  // The longest run of 10 ms blocks whose RMS stays below the silence threshold.
+  double longestSilenceSeconds = 0;
+};
+
+// Decodes the whole file in-process (calls gst_init when needed). A block counts as silent
+// when its RMS is below silenceThreshold (0.001 is -60 dBFS).
+AudioAnalysis AnalyzeAudioFile(const std::string& path, double silenceThreshold = 0.001);
+
+// The duration the file's header states, in seconds: for WAV (RIFF or RF64) the data chunk
+// size over the byte rate, for MP3 the frame count of its Xing/Info or VBRI header. Negative
+// when the file cannot be read or its header states no length.
+double HeaderDurationSeconds(const std::string& path);
+
+}  // namespace tonvale::testing
