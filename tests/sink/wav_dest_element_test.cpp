@@ -10,7 +10,6 @@
 #include <QString>
 
 #include <chrono>
-#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <thread>
@@ -19,6 +18,7 @@
 #include "audio_analysis.h"
 #include "platform/media.h"
 #include "private_server.h"
+#include "sink_test_env.h"
 
 namespace {
 
@@ -48,14 +48,8 @@ void SetHandOff(const QString& path) {
 class WavDestTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    const char* build = std::getenv("TONVALE_BUILD_DIR");
-    ASSERT_NE(build, nullptr) << "run through ctest";
-    // A private registry, also used by the gst-launch-1.0 children, so the user's cache is
-    // left alone and the plugin is found in the build tree.
-    registryDir_ = new std::string(tonvale::testing::MakeTempDir("tonvale-gstreg-"));
-    setenv("GST_REGISTRY", (*registryDir_ + "/registry.bin").c_str(), 1);
-    setenv("GST_PLUGIN_PATH", (std::string(build) + "/lib/tonvale").c_str(), 1);
-    gst_init(nullptr, nullptr);
+    registryDir_ = new std::string(tonvale::testing::InitGstWithSinkPlugin());
+    ASSERT_FALSE(registryDir_->empty()) << "run through ctest";
   }
   static void TearDownTestSuite() {
     fs::remove_all(*registryDir_);
