@@ -1,6 +1,7 @@
 // Tonvale: a desktop sound recorder.
 
 #include <QApplication>
+#include <QLoggingCategory>
 #include <QSocketNotifier>
 #include <QWidget>
 
@@ -50,6 +51,8 @@ void CloseOnTerminationSignals(QApplication& app) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Diagnostics stay quiet unless QT_LOGGING_RULES asks for them.
+  QLoggingCategory::setFilterRules(QStringLiteral("tonvale.*.debug=false"));
   QApplication app(argc, argv);
   CloseOnTerminationSignals(app);
   tonvale::app::RecorderApp recorderApp;

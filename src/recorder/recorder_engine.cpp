@@ -10,10 +10,10 @@
 #include <cerrno>
 #include <cstring>
 
-Q_LOGGING_CATEGORY(lcGraph, "tonvale.graph")
-Q_LOGGING_CATEGORY(lcDevices, "tonvale.devices")
-
 namespace tonvale::recorder {
+namespace {
+Q_LOGGING_CATEGORY(lcGraph, "tonvale.graph")
+}  // namespace
 
 using platform::PinDirection;
 

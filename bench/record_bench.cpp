@@ -1,0 +1,174 @@
+// Measures the recording path of the program on a private PulseAudio with pink noise playing
+// into a null sink: time from the Record command to the first captured audio in the file,
+// time from Stop until both files are complete, CPU seconds per recorded minute against a
+// bare gst-launch-1.0 pipeline with the same encoder settings, and peak resident memory.
+//
+// Usage: record_bench [seconds]   (default 60; prints a table)
+
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <QThread>
+#include <cstdio>
+#include <string>
+#include <thread>
+
+#include "platform/media_factory_gst.h"
+#include "platform/pulse_devices.h"
+#include "private_server.h"
+#include "recorder/recorder_engine.h"
+#include "settings/profile_store.h"
+
+namespace {
+
+using namespace tonvale;
+
+// The window's controls, without a window.
+struct HeadlessControls : recorder::RecorderControls {
+  int cardSel = -1, lineSel = -1;
+  int cards = 0, lines = 0;
+  QWidget* owner() override { return nullptr; }
+  void SetStatusText(const QString&) override {}
+  void EnableControl(int, bool) override {}
+  QString field;
+  QString OutputFieldText() const override { return field; }
+  void SetOutputFieldText(const QString& t) override { field = t; }
+  int ComboAddString(int id, const QString&) override {
+    return id == recorder::id::kSoundCards ? cards++ : lines++;
+  }
+  int ComboCount(int id) const override { return id == recorder::id::kSoundCards ? cards : lines; }
+  int ComboGetCurSel(int id) const override {
+    return id == recorder::id::kSoundCards ? cardSel : lineSel;
+  }
+  void ComboSetCurSel(int id, int i) override {
+    int& sel = id == recorder::id::kSoundCards ? cardSel : lineSel;
+    sel = i >= 0 && i < ComboCount(id) ? i : -1;
+  }
+  void ComboResetContent(int id) override {
+    (id == recorder::id::kSoundCards ? cards : lines) = 0;
+    ComboSetCurSel(id, -1);
+  }
+  int SliderPos() const override { return 200; }
+  void SetSliderPos(int) override {}
+  void SetTimer(int, int) override {}
+  void KillTimer(int) override {}
+  void PostStopCommand() override {}
+  void PostQuit() override {}
+  bool RunInputHint(int*) override { return false; }
+  platform::MediaEvent::NotifyFn GraphNotifier() override {
+    return [](std::intptr_t) {};
+  }
+};
+
+struct NoBoxes : platform::MessageBoxes {
+  void Show(QWidget*, const QString& text, const QString&, Icon) override {
+    std::fprintf(stderr, "box: %s\n", qPrintable(text));
+  }
+  void Beep() override {}
+};
+struct NoDesktop : platform::Desktop {
+  bool OpenFile(const QString&) override { return false; }
+  bool OpenUrl(const QString&) override { return false; }
+};
+
+double CpuSeconds(const rusage& r) {
+  return static_cast<double>(r.ru_utime.tv_sec + r.ru_stime.tv_sec) +
+         static_cast<double>(r.ru_utime.tv_usec + r.ru_stime.tv_usec) / 1e6;
+}
+
+long FileSize(const QString& path) {
+  struct stat st {};
+  return stat(QFile::encodeName(path).constData(), &st) == 0 ? static_cast<long>(st.st_size) : -1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  QCoreApplication app(argc, argv);
+  const int seconds = argc > 1 ? std::atoi(argv[1]) : 60;
+  QTemporaryDir dir;
+  setenv("XDG_CONFIG_HOME", dir.path().toUtf8().constData(), 1);
+  tonvale::testing::PrivatePulse pulse({"bench"});
+  if (!pulse.started()) {
+    std::fprintf(stderr, "no private PulseAudio\n");
+    return 1;
+  }
+  const pid_t noise = tonvale::testing::StartProgram(
+      {"gst-launch-1.0", "-q", "audiotestsrc", "is-live=true", "wave=pink-noise", "volume=0.3", "!",
+       "audioconvert", "!", "pulsesink", "device=bench"});
+  QThread::msleep(500);
+
+  platform::GstMediaFactory media(
+      QDir(QStringLiteral(TONVALE_BENCH_PLUGIN_DIR)).absolutePath().toStdString(),
+      &platform::CreatePulseDeviceEnumerator);
+  settings::QSettingsSinkHandOff handOff;
+  NoBoxes boxes;
+  NoDesktop desktop;
+  HeadlessControls controls;
+  recorder::RecorderEngine engine({media, handOff, boxes, desktop}, controls);
+  engine.m_bOnlyOnce = 1;
+  engine.m_szTempWavFile = dir.filePath(QStringLiteral("qorntemp.wav"));
+  engine.m_strOutputFile = dir.filePath(QStringLiteral("bench.mp3"));
+  engine.ResetGraphMembers();
+  if (Failed(engine.CreateCaptureGraph()) || Failed(engine.EnumerateSoundCards())) {
+    std::fprintf(stderr, "no capture graph\n");
+    return 1;
+  }
+
+  rusage before{};
+  getrusage(RUSAGE_SELF, &before);
+  QElapsedTimer clock;
+  clock.start();
+  engine.OnRecord();
+  if (engine.m_bRecording != 1) {
+    std::fprintf(stderr, "recording did not start\n");
+    return 1;
+  }
+  qint64 firstSampleMs = -1;
+  while (clock.elapsed() < 5000 && firstSampleMs < 0) {
+    if (FileSize(engine.m_szTempWavFile) > 44)
+      firstSampleMs = clock.elapsed();
+    std::this_thread::sleep_for(std::chrono::microseconds(500));
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(seconds * 1000 - clock.elapsed()));
+  QElapsedTimer stopClock;
+  stopClock.start();
+  engine.OnStop();
+  const qint64 stopMs = stopClock.elapsed();
+  rusage after{};
+  getrusage(RUSAGE_SELF, &after);
+  const double programCpu = CpuSeconds(after) - CpuSeconds(before);
+
+  // The same encoder on the same source with pulsesrc's default buffering.
+  const QString bare = dir.filePath(QStringLiteral("bare.mp3"));
+  const pid_t pipeline = tonvale::testing::StartProgram(
+      {"gst-launch-1.0", "-q", "-e", "pulsesrc", "device=bench.monitor", "!", "audioconvert", "!",
+       "lamemp3enc", "target=quality", "quality=2", "!", "filesink",
+       "location=" + bare.toStdString()});
+  std::this_thread::sleep_for(std::chrono::seconds(seconds));
+  kill(pipeline, SIGINT);
+  int status = 0;
+  rusage bareUsage{};
+  wait4(pipeline, &status, 0, &bareUsage);
+  const double bareCpu = CpuSeconds(bareUsage);
+  tonvale::testing::StopProcess(noise);
+
+  const double minutes = seconds / 60.0;
+  std::printf("| measure | value |\n|---|---|\n");
+  std::printf("| Record command to first audio in the file | %lld ms |\n",
+              static_cast<long long>(firstSampleMs));
+  std::printf("| Stop to both files complete | %lld ms |\n", static_cast<long long>(stopMs));
+  std::printf("| CPU per recorded minute, program | %.2f s |\n", programCpu / minutes);
+  std::printf("| CPU per recorded minute, gst-launch pulsesrc ! lamemp3enc | %.2f s |\n",
+              bareCpu / minutes);
+  std::printf("| CPU ratio program / pipeline | %.2f |\n", programCpu / bareCpu);
+  std::printf("| peak resident memory, program | %ld MiB |\n", after.ru_maxrss / 1024);
+  std::printf("| MP3 size after %d s | %ld bytes |\n", seconds, FileSize(engine.m_strOutputFile));
+  return 0;
+}
