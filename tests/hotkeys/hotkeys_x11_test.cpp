@@ -149,6 +149,101 @@ TEST_F(X11Hotkeys, KeysWithoutAKeysymOrKeycodeAreRefused) {
   EXPECT_TRUE(b.registrar.RegisterHotKey(kStart, kCtrlAlt, kVkR));
 }
 
+// A client of its own for inspecting and changing the server's keyboard state.
+class Client {
+ public:
+  Client() {
+    int screen = 0;
+    conn_ = xcb_connect(nullptr, &screen);
+    root_ = xcb_setup_roots_iterator(xcb_get_setup(conn_)).data->root;
+  }
+  ~Client() { xcb_disconnect(conn_); }
+  bool ok() const { return !xcb_connection_has_error(conn_); }
+
+  // True when another client holds Ctrl+Alt+keycode (a grab of our own is refused).
+  bool HeldElsewhere(xcb_keycode_t code) {
+    const uint16_t mods = XCB_MOD_MASK_CONTROL | XCB_MOD_MASK_1;
+    xcb_generic_error_t* error =
+        xcb_request_check(conn_, xcb_grab_key_checked(conn_, 1, root_, mods, code,
+                                                      XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC));
+    if (!error) {
+      xcb_ungrab_key(conn_, code, root_, mods);
+      xcb_flush(conn_);
+      return false;
+    }
+    std::free(error);
+    return true;
+  }
+
+  // The keysyms of every keycode, keysymsPerKeycode columns each.
+  std::vector<xcb_keysym_t> Map(xcb_keycode_t* first, uint8_t* perKeycode, int* count) {
+    const xcb_setup_t* setup = xcb_get_setup(conn_);
+    *first = setup->min_keycode;
+    *count = setup->max_keycode - setup->min_keycode + 1;
+    auto* reply = xcb_get_keyboard_mapping_reply(
+        conn_, xcb_get_keyboard_mapping(conn_, *first, static_cast<uint8_t>(*count)), nullptr);
+    *perKeycode = reply->keysyms_per_keycode;
+    const xcb_keysym_t* syms = xcb_get_keyboard_mapping_keysyms(reply);
+    std::vector<xcb_keysym_t> map(syms, syms + xcb_get_keyboard_mapping_keysyms_length(reply));
+    std::free(reply);
+    return map;
+  }
+
+  void SetKey(xcb_keycode_t code, uint8_t perKeycode, const std::vector<xcb_keysym_t>& syms) {
+    std::free(xcb_request_check(
+        conn_, xcb_change_keyboard_mapping_checked(conn_, 1, code, perKeycode, syms.data())));
+  }
+
+ private:
+  xcb_connection_t* conn_;
+  xcb_window_t root_;
+};
+
+TEST_F(X11Hotkeys, FollowsTheKeyToItsNewKeycodeWhenTheMapChanges) {
+  Client client;
+  ASSERT_TRUE(client.ok());
+  xcb_keycode_t first = 0;
+  uint8_t per = 0;
+  int count = 0;
+  const std::vector<xcb_keysym_t> map = client.Map(&first, &per, &count);
+  int rCode = -1;
+  int spare = -1;
+  for (int i = 0; i < count; ++i) {
+    const auto column0 = map[static_cast<size_t>(i) * per];
+    bool empty = true;
+    for (int c = 0; c < per; ++c) empty = empty && map[static_cast<size_t>(i) * per + c] == 0;
+    if (column0 == XK_r && rCode < 0)
+      rCode = first + i;
+    if (empty && spare < 0)
+      spare = first + i;
+  }
+  ASSERT_GT(rCode, 0);
+  ASSERT_GT(spare, 0);
+  const auto oldR = static_cast<xcb_keycode_t>(rCode);
+  const auto newR = static_cast<xcb_keycode_t>(spare);
+  const std::vector<xcb_keysym_t> rSyms(map.begin() + (rCode - first) * per,
+                                        map.begin() + (rCode - first + 1) * per);
+
+  Recorded a;
+  ASSERT_TRUE(a.registrar.RegisterHotKey(kStart, kCtrlAlt, kVkR));
+  ASSERT_TRUE(client.HeldElsewhere(oldR));
+
+  // r moves to the spare keycode; its old keycode becomes q.
+  std::vector<xcb_keysym_t> qSyms(per, 0);
+  qSyms[0] = XK_q;
+  client.SetKey(newR, per, rSyms);
+  client.SetKey(oldR, per, qSyms);
+  EXPECT_TRUE(QTest::qWaitFor([&] { return client.HeldElsewhere(newR); }, 5000));
+  EXPECT_TRUE(QTest::qWaitFor([&] { return !client.HeldElsewhere(oldR); }, 5000));
+  Press("ctrl+alt+r");
+  EXPECT_TRUE(a.WaitForCount(1));
+  EXPECT_EQ(a.ids, std::vector<int>{kStart});
+
+  client.SetKey(oldR, per, rSyms);
+  client.SetKey(newR, per, std::vector<xcb_keysym_t>(per, 0));
+  EXPECT_TRUE(QTest::qWaitFor([&] { return client.HeldElsewhere(oldR); }, 5000));
+}
+
 TEST(X11HotkeysWithoutDisplay, EveryRegistrationFails) {
   const char* old = std::getenv("DISPLAY");
   const std::string saved = old ? old : "";
