@@ -123,17 +123,21 @@ HRESULT PulseLineMixer::put_Enable(bool enable) {
     selection_->Release(line_);
     return S_OK;
   }
-  const PulseLine& line = selection_->lines()[static_cast<std::size_t>(line_)];
-  if (!line.port.empty()) {
-    HRESULT hr = context_->SetSourcePort(line.source, line.port);
-    if (Failed(hr)) {
-      qCWarning(lcDevices) << "cannot activate port" << line.port.c_str() << "of"
-                           << line.source.c_str();
-      return hr;
-    }
-  }
+  // Chosen first: whatever fails below, the graph must not quietly record another line.
   selection_->Choose(line_);
-  return S_OK;
+  const PulseLine& line = selection_->lines()[static_cast<std::size_t>(line_)];
+  HRESULT hr;
+  if (line.port.empty()) {
+    PulseSource source;
+    hr = context_->QuerySource(line.source, &source);
+  } else {
+    hr = context_->SetSourcePort(line.source, line.port);
+  }
+  if (Failed(hr)) {
+    qCWarning(lcDevices) << "cannot enable line" << line.label.c_str() << "on"
+                         << line.source.c_str();
+  }
+  return hr;
 }
 
 HRESULT PulseLineMixer::put_MixLevel(double level) {

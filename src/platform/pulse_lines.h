@@ -63,7 +63,8 @@ class PulseLineMixer : public AudioInputMixer {
  public:
   PulseLineMixer(std::shared_ptr<PulseContext> context,
                  std::shared_ptr<PulseLineSelection> selection, int line);
-  // true: activates the line's port, if it has one, and makes it the recorded line.
+  // true: makes it the recorded line and activates its port, if it has one. Fails when the
+  // source is gone or refuses the port; the line stays chosen all the same.
   // false: takes it out of the choice if it was chosen; other lines are unaffected.
   HRESULT put_Enable(bool enable) override;
   // Clamped to 0.0 .. 1.0; sets every channel of the source.

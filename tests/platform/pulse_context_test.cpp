@@ -99,11 +99,15 @@ TEST(PulseContextTest, EnablingALineSwitchesTheRecordedSource) {
   EXPECT_EQ(selection->source(), "two.monitor");
   ASSERT_EQ(mixers[0]->put_Enable(false), S_OK);  // not the current line: no change
   EXPECT_EQ(selection->source(), "two.monitor");
-  // A port the source does not have fails and leaves the choice alone.
-  EXPECT_TRUE(Failed(mixers[2]->put_Enable(true)));
-  EXPECT_EQ(selection->source(), "two.monitor");
   ASSERT_EQ(mixers[1]->put_Enable(false), S_OK);
   EXPECT_EQ(selection->source(), "one.monitor");
+  // A port the source refuses, or a source that is gone, is reported; the line stays chosen
+  // so that recording never falls back to another line unnoticed.
+  EXPECT_TRUE(Failed(mixers[2]->put_Enable(true)));
+  EXPECT_EQ(selection->current(), 2);
+  ASSERT_EQ(pulse.pactl({"unload-module", "module-null-sink"}), 0);
+  EXPECT_EQ(mixers[1]->put_Enable(true), VFW_E_NO_CAPTURE_HARDWARE);
+  EXPECT_EQ(selection->source(), "two.monitor");
 }
 
 TEST(PulseContextTest, SnapshotSeesNullSinksAndQueriesFailOnceTheServerIsGone) {
