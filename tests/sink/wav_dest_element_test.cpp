@@ -171,14 +171,16 @@ TEST_F(WavDestTest, ToneBecomesAnMp3AndAWavOfTheSameLengthAndPitch) {
     int rate;
     int channels;
     double seconds;
+    int mp3Channels;  // LAME takes at most two; audioconvert folds more to mono
   };
-  for (const Case& c : {Case{44100, 1, 3.0}, Case{48000, 2, 2.0}, Case{44100, 2, 1.0}}) {
+  for (const Case& c : {Case{44100, 1, 3.0, 1}, Case{48000, 2, 2.0, 2}, Case{44100, 2, 1.0, 2},
+                        Case{48000, 6, 1.0, 1}}) {
     SCOPED_TRACE(std::to_string(c.rate) + " Hz, " + std::to_string(c.channels) + " ch");
     const std::string mp3 = dir_ + "/out.mp3";
     const std::string wav = dir_ + "/out.wav";
     const RunResult run = RunTone(mp3, wav, c.rate, c.channels, c.seconds);
     ASSERT_TRUE(run.eos) << run.errorText;
-    ExpectToneFile(mp3, c.rate, c.channels, c.seconds, 0.1);
+    ExpectToneFile(mp3, c.rate, c.mp3Channels, c.seconds, 0.1);
     ExpectToneFile(wav, c.rate, c.channels, c.seconds, 1e-6);
   }
 }
