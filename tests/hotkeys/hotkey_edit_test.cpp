@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
-#include <QClipboard>
 #include <QDialog>
+#include <QMap>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
@@ -14,24 +14,26 @@
 namespace tonvale::hotkeys {
 namespace {
 
-struct Key {
-  bool press;
-  Qt::Key key;
-  Qt::KeyboardModifiers modifiers = Qt::NoModifier;
-};
-Key Down(Qt::Key k, Qt::KeyboardModifiers m = Qt::NoModifier) {
-  return {true, k, m};
-}
-Key Up(Qt::Key k, Qt::KeyboardModifiers m = Qt::NoModifier) {
-  return {false, k, m};
-}
+using namespace Qt::Literals::StringLiterals;
 
-void Send(QWidget* w, const std::vector<Key>& keys) {
-  for (const Key& k : keys) {
-    if (k.press) {
-      QTest::keyPress(w, k.key, k.modifiers);
+// Presses (+Name) and releases (-Name) keys in the field; "KP" before a name marks the keypad.
+// Events carry no held modifiers: QTest would press those keys again first.
+void Send(QWidget* w, const QString& sequence) {
+  static const QMap<QString, Qt::Key> kKeys = {
+      {u"Ctrl"_s, Qt::Key_Control},  {u"Alt"_s, Qt::Key_Alt},       {u"Shift"_s, Qt::Key_Shift},
+      {u"R"_s, Qt::Key_R},           {u"S"_s, Qt::Key_S},           {u"5"_s, Qt::Key_5},
+      {u"F5"_s, Qt::Key_F5},         {u"Delete"_s, Qt::Key_Delete}, {u"!"_s, Qt::Key_Exclam},
+      {u"Caps"_s, Qt::Key_CapsLock}, {u"Up"_s, Qt::Key_Up}};
+  for (QString token : sequence.split(u' ')) {
+    const bool press = token.front() == u'+';
+    const bool keypad = token.mid(1).startsWith(u"KP"_s);
+    token.remove(0, keypad ? 3 : 1);
+    ASSERT_TRUE(kKeys.contains(token)) << token.toStdString();
+    const Qt::KeyboardModifiers modifiers = keypad ? Qt::KeypadModifier : Qt::NoModifier;
+    if (press) {
+      QTest::keyPress(w, kKeys[token], modifiers);
     } else {
-      QTest::keyRelease(w, k.key, k.modifiers);
+      QTest::keyRelease(w, kKeys[token], modifiers);
     }
   }
 }
@@ -56,104 +58,41 @@ struct Window {
 };
 
 TEST(HotkeyEdit, KeySequencesGiveCombinationAndName) {
-  constexpr auto C = Qt::ControlModifier;
-  constexpr auto A = Qt::AltModifier;
-  constexpr auto S = Qt::ShiftModifier;
-  constexpr auto K = Qt::KeypadModifier;
   struct Case {
-    const char* name;
-    std::vector<Key> keys;
+    const char* keys;
     QString text;
     unsigned modifiers, vk, held;
   };
+  // clang-format off
   const std::vector<Case> cases = {
-      {"ctrl alt r",
-       {Down(Qt::Key_Control, C), Down(Qt::Key_Alt, C | A), Down(Qt::Key_R, C | A)},
-       QStringLiteral("Ctrl + Alt + r"),
-       3,
-       0x52,
-       3},
-      {"alt then ctrl",
-       {Down(Qt::Key_Alt, A), Down(Qt::Key_Control, C | A)},
-       QStringLiteral("Ctrl + Alt + "),
-       3,
-       0,
-       3},
-      {"ctrl r up s",
-       {Down(Qt::Key_Control, C), Down(Qt::Key_R, C), Up(Qt::Key_R, C), Down(Qt::Key_S, C)},
-       QStringLiteral("Ctrl + s"),
-       2,
-       0x53,
-       2},
-      {"ctrl released then r",
-       {Down(Qt::Key_Control, C), Up(Qt::Key_Control), Down(Qt::Key_R)},
-       QStringLiteral("r"),
-       0,
-       0x52,
-       0},
-      {"f5 alone", {Down(Qt::Key_F5)}, QStringLiteral("F5"), 0, 0x74, 0},
-      {"delete has no name", {Down(Qt::Key_Delete)}, QString(), 0, 0x2E, 0},
-      {"shift alone", {Down(Qt::Key_Shift, S)}, QStringLiteral("Shift + "), 4, 0, 4},
-      {"shift ctrl alt keypad 5 in fixed order",
-       {Down(Qt::Key_Alt, A), Down(Qt::Key_Shift, A | S), Down(Qt::Key_Control, A | S | C),
-        Down(Qt::Key_5, A | S | C | K)},
-       QStringLiteral("Shift + Ctrl + Alt + Num5"),
-       7,
-       0x65,
-       7},
-      {"repeated ctrl press stays ctrl",
-       {Down(Qt::Key_Control, C), Down(Qt::Key_Control, C), Down(Qt::Key_Control, C),
-        Down(Qt::Key_R, C)},
-       QStringLiteral("Ctrl + r"),
-       2,
-       0x52,
-       2},
-      {"shifted digit is the digit key",
-       {Down(Qt::Key_Shift, S), Down(Qt::Key_Exclam, S)},
-       QStringLiteral("Shift + 1"),
-       4,
-       0x31,
-       4},
-      {"escape is captured",
-       {Down(Qt::Key_Control, C), Down(Qt::Key_Escape, C)},
-       QStringLiteral("Ctrl + "),
-       2,
-       0x1B,
-       2},
-      {"unmapped key is ignored",
-       {Down(Qt::Key_Control, C), Down(Qt::Key_CapsLock, C)},
-       QStringLiteral("Ctrl + "),
-       2,
-       0,
-       2},
-      {"bare key replaces the combination",
-       {Down(Qt::Key_Control, C), Down(Qt::Key_R, C), Up(Qt::Key_R, C), Up(Qt::Key_Control),
-        Down(Qt::Key_Up)},
-       QStringLiteral("Up"),
-       0,
-       0x26,
-       0},
-      {"release of all modifiers keeps the combination",
-       {Down(Qt::Key_Control, C), Down(Qt::Key_Alt, C | A), Down(Qt::Key_S, C | A),
-        Up(Qt::Key_S, C | A), Up(Qt::Key_Alt, C), Up(Qt::Key_Control)},
-       QStringLiteral("Ctrl + Alt + s"),
-       3,
-       0x53,
-       0},
+      {"+Ctrl +Alt +R",                 u"Ctrl + Alt + r"_s, 3, 0x52, 3},
+      {"+Alt +Ctrl",                    u"Ctrl + Alt + "_s,  3, 0,    3},
+      {"+Ctrl +R -R +S",                u"Ctrl + s"_s,       2, 0x53, 2},
+      {"+Ctrl -Ctrl +R",                u"r"_s,              0, 0x52, 0},
+      {"+F5",                           u"F5"_s,             0, 0x74, 0},
+      {"+Delete",                       u""_s,               0, 0x2E, 0},
+      {"+Shift",                        u"Shift + "_s,       4, 0,    4},
+      {"+Alt +Shift +Ctrl +KP5",        u"Shift + Ctrl + Alt + Num5"_s, 7, 0x65, 7},
+      {"+Ctrl +Ctrl +Ctrl +R",          u"Ctrl + r"_s,       2, 0x52, 2},  // auto-repeat
+      {"+Shift +!",                     u"Shift + 1"_s,      4, 0x31, 4},
+      {"+Ctrl +Caps",                   u"Ctrl + "_s,        2, 0,    2},  // unmapped key
+      {"+Ctrl +R -R -Ctrl +Up",         u"Up"_s,             0, 0x26, 0},
+      {"+Ctrl +Alt +S -S -Alt -Ctrl",   u"Ctrl + Alt + s"_s, 3, 0x53, 0},
   };
+  // clang-format on
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
+    SCOPED_TRACE(c.keys);
     Window w;
     w.field->SetModifiers(3);
     w.field->SetVirtualKey(0x52);
     w.field->ShowKeyName();
-    Send(w.field, c.keys);
+    Send(w.field, QString::fromLatin1(c.keys));
     EXPECT_EQ(w.field->text(), c.text);
     EXPECT_EQ(w.field->GetModifiers(), c.modifiers);
     EXPECT_EQ(w.field->GetVirtualKey(), c.vk);
     EXPECT_EQ(w.field->fsHeld, c.held);
     EXPECT_EQ(QApplication::focusWidget(), w.field);
-    EXPECT_EQ(w.clicks, 0);  // neither a mnemonic nor the default button acted
+    EXPECT_EQ(w.clicks, 0);  // neither the "&Record" mnemonic nor the default button acted
   }
 }
 
@@ -184,7 +123,7 @@ TEST(HotkeyEdit, DialogKeysStayInTheField) {
 TEST(HotkeyEdit, ModifierHeldOverFocusChangeExtendsTheOldCombination) {
   Window w;
   QSignalSpy lost(w.field, &HotkeyEdit::focusLost);
-  QTest::keyPress(w.field, Qt::Key_Control, Qt::ControlModifier);
+  QTest::keyPress(w.field, Qt::Key_Control);
   w.record->setFocus();  // Ctrl's release goes to the button
   QTest::keyRelease(w.record, Qt::Key_Control);
   EXPECT_EQ(lost.count(), 1);
@@ -195,36 +134,17 @@ TEST(HotkeyEdit, ModifierHeldOverFocusChangeExtendsTheOldCombination) {
   EXPECT_EQ(w.field->fsHeld, 2u);
 }
 
-TEST(HotkeyEdit, PastedTextChangesOnlyTheDisplay) {
-  Window w;
-  w.field->SetModifiers(2);
-  w.field->SetVirtualKey(0x53);
-  w.field->ShowKeyName();
-  QApplication::clipboard()->setText(QStringLiteral("pasted"));
-  w.field->paste();
-  EXPECT_TRUE(w.field->text().contains(QStringLiteral("pasted")));
-  EXPECT_EQ(w.field->GetModifiers(), 2u);
-  EXPECT_EQ(w.field->GetVirtualKey(), 0x53u);
-  QTest::keyClick(w.field, Qt::Key_F5);
-  EXPECT_EQ(w.field->text(), QStringLiteral("F5"));
-}
-
-TEST(KeyNames, NameTableHas72EntriesWithTheseNames) {
+TEST(KeyNames, NameTableHas72Entries) {
   int named = 0;
   for (unsigned vk = 0; vk < 0x200; ++vk) named += KeyName(vk).isEmpty() ? 0 : 1;
   EXPECT_EQ(named, 72);
   const std::vector<std::pair<unsigned, const char*>> cases = {
-      {0x21, "PageUp"}, {0x22, "PageDown"}, {0x23, "End"},  {0x24, "Home"},   {0x25, "Left"},
-      {0x26, "Up"},     {0x27, "Right"},    {0x28, "Down"}, {0x2D, "Insert"}, {0x30, "0"},
-      {0x39, "9"},      {0x41, "a"},        {0x5A, "z"},    {0x60, "Num0"},   {0x69, "Num9"},
-      {0x6A, "Num*"},   {0x6B, "Num+"},     {0x6D, "Num-"}, {0x6E, "Num."},   {0x6F, "Num/"},
-      {0x70, "F1"},     {0x7B, "F12"},      {0x2E, ""},     {0x6C, ""},       {0x7C, ""},
-      {0x20, ""},       {0x09, ""},         {0x5B, ""},     {0x40, ""},       {0x3A, ""},
+      {0x21, "PageUp"}, {0x2D, "Insert"}, {0x30, "0"},    {0x5A, "z"},
+      {0x69, "Num9"},   {0x6A, "Num*"},   {0x6E, "Num."}, {0x6F, "Num/"},
+      {0x7B, "F12"},    {0x6C, ""},       {0x7C, ""},     {0x5B, ""},
   };
   for (const auto& [vk, name] : cases) EXPECT_EQ(KeyName(vk), QLatin1String(name)) << vk;
   EXPECT_EQ(CombinationName(0, 0), QStringLiteral("None"));
-  EXPECT_EQ(CombinationName(7, 0x2E), QStringLiteral("Shift + Ctrl + Alt + "));
-  EXPECT_EQ(CombinationName(0, 0x2E), QString());
 }
 
 TEST(KeyNames, QtKeysMapToVirtualKeys) {
@@ -235,24 +155,17 @@ TEST(KeyNames, QtKeysMapToVirtualKeys) {
     unsigned vk;
   };
   const std::vector<Case> cases = {
-      {Qt::Key_A, {}, 0x41},        {Qt::Key_Z, Qt::ShiftModifier, 0x5A},
-      {Qt::Key_0, {}, 0x30},        {Qt::Key_9, {}, 0x39},
-      {Qt::Key_0, K, 0x60},         {Qt::Key_9, K, 0x69},
-      {Qt::Key_Asterisk, K, 0x6A},  {Qt::Key_Plus, K, 0x6B},
-      {Qt::Key_Minus, K, 0x6D},     {Qt::Key_Period, K, 0x6E},
-      {Qt::Key_Slash, K, 0x6F},     {Qt::Key_Enter, K, 0x0D},
-      {Qt::Key_Home, K, 0x24},      {Qt::Key_F1, {}, 0x70},
-      {Qt::Key_F12, {}, 0x7B},      {Qt::Key_F24, {}, 0x87},
-      {Qt::Key_Left, {}, 0x25},     {Qt::Key_Down, {}, 0x28},
-      {Qt::Key_PageUp, {}, 0x21},   {Qt::Key_PageDown, {}, 0x22},
-      {Qt::Key_End, {}, 0x23},      {Qt::Key_Insert, {}, 0x2D},
-      {Qt::Key_Delete, {}, 0x2E},   {Qt::Key_Tab, {}, 0x09},
-      {Qt::Key_Return, {}, 0x0D},   {Qt::Key_Escape, {}, 0x1B},
-      {Qt::Key_Space, {}, 0x20},    {Qt::Key_Backspace, {}, 0x08},
-      {Qt::Key_Pause, {}, 0x13},    {Qt::Key_Shift, {}, 0x10},
-      {Qt::Key_Control, {}, 0x11},  {Qt::Key_Alt, {}, 0x12},
-      {Qt::Key_Asterisk, {}, 0x38}, {Qt::Key_Plus, {}, 0xBB},
-      {Qt::Key_CapsLock, {}, 0},    {Qt::Key_unknown, {}, 0},
+      {Qt::Key_Z, Qt::ShiftModifier, 0x5A},
+      {Qt::Key_0, K, 0x60},
+      {Qt::Key_9, K, 0x69},
+      {Qt::Key_Plus, K, 0x6B},
+      {Qt::Key_Slash, K, 0x6F},
+      {Qt::Key_Enter, K, 0x0D},
+      {Qt::Key_Home, K, 0x24},
+      {Qt::Key_F24, {}, 0x87},
+      {Qt::Key_Backtab, {}, 0x09},
+      {Qt::Key_Plus, {}, 0xBB},
+      {Qt::Key_Asterisk, {}, 0x38},
       {Qt::Key_AltGr, {}, 0},
   };
   for (const Case& c : cases)
