@@ -1,0 +1,39 @@
+#include "app/input_hint_dialog.h"
+
+#include <QCheckBox>
+#include <QPushButton>
+#include <QShowEvent>
+
+#include "resources/dialog_builder.h"
+
+namespace tonvale::app {
+
+namespace {
+constexpr int kDontShowAgainBox = 1055;
+const QString kSection = QStringLiteral("Option");
+const QString kOnlyOnceKey = QStringLiteral("b_only_once");
+}  // namespace
+
+InputHintDialog::InputHintDialog(platform::ProfileStore& profile, QWidget* parent)
+    : QDialog(parent), m_profile(profile) {
+  const auto controls =
+      resources::BuildDialog(this, *resources::Template(resources::kInputHintTemplate));
+  m_checkDontShow = qobject_cast<QCheckBox*>(controls.at(kDontShowAgainBox));
+  auto* ok = qobject_cast<QPushButton*>(controls.at(resources::kIdOk));
+  connect(ok, &QPushButton::clicked, this, &QDialog::accept);
+}
+
+void InputHintDialog::showEvent(QShowEvent* event) {
+  // Each opening starts from the member, as a fresh dialog would.
+  if (!event->spontaneous())
+    m_checkDontShow->setChecked(m_bDontShowAgain != 0);
+  QDialog::showEvent(event);
+}
+
+void InputHintDialog::accept() {
+  m_bDontShowAgain = m_checkDontShow->isChecked() ? 1 : 0;
+  m_profile.WriteProfileInt(kSection, kOnlyOnceKey, m_bDontShowAgain);
+  QDialog::accept();
+}
+
+}  // namespace tonvale::app
