@@ -121,11 +121,11 @@ HRESULT PulseContext::Connect(std::shared_ptr<PulseContext>* context, int timeou
   self->waitCond_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] {
     return self->state_ == PA_CONTEXT_READY || IsDead(self->state_);
   });
-  const bool ready = self->state_ == PA_CONTEXT_READY;
+  const pa_context_state_t state = self->state_;
   lock.unlock();
-  if (!ready) {
-    qCDebug(lcDevices) << "no pulse server reachable";
-    return E_FAIL;
+  if (state != PA_CONTEXT_READY) {
+    qCDebug(lcDevices) << "no pulse server reachable:" << (IsDead(state) ? "refused" : "timed out");
+    return IsDead(state) ? E_FAIL : E_ABORT;
   }
   *context = std::move(self);
   return S_OK;

@@ -78,7 +78,7 @@ class PulseContext : public std::enable_shared_from_this<PulseContext> {
   inline static constexpr int kQueryTimeoutMs = 2000;
 
   // Connects to the default server (PULSE_SERVER and client.conf decide which; a server is
-  // never spawned). Fails with a negative HRESULT when none is reachable within the time-out.
+  // never spawned). E_FAIL when no server is reachable, E_ABORT when it did not answer in time.
   static HRESULT Connect(std::shared_ptr<PulseContext>* context, int timeoutMs = kConnectTimeoutMs);
   ~PulseContext();
   PulseContext(const PulseContext&) = delete;
