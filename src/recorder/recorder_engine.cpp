@@ -76,7 +76,13 @@ RecorderEngine::RecorderEngine(EngineServices services, RecorderControls& contro
     : services_(services), controls_(controls) {}
 
 RecorderEngine::~RecorderEngine() {
-  TearDownCapture();
+  // The window may be gone already: release the graph without touching any control.
+  if (m_bRecording == 1 && m_pMC) {
+    m_pMC->StopWhenReady();
+  }
+  m_soundCardMonikers.clear();
+  RemoveSinkAndWriter();
+  ReleaseCaptureGraph();
 }
 
 void RecorderEngine::UpdateData() {
