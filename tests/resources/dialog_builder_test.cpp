@@ -150,20 +150,4 @@ TEST(BuildDialog, FactoryChoosesTheClassAndUnnamedStaticsStayOutOfTheMap) {
   EXPECT_FALSE(dialog.windowFlags() & Qt::WindowMinimizeButtonHint);
 }
 
-TEST(BuildDialog, AboutIconStaticShowsTheRecorderIcon) {
-  QDialog dialog;
-  res::BuildDialog(&dialog, *res::Template(100));
-  const auto statics = dialog.findChildren<QLabel*>(QStringLiteral("-1"));
-  ASSERT_EQ(statics.size(), 3);
-  const QLabel* icon = nullptr;
-  for (QLabel* l : statics)
-    if (!l->pixmap().isNull())
-      icon = l;
-  ASSERT_NE(icon, nullptr);
-  EXPECT_EQ(icon->pixmap().size(), QSize(32, 32));
-  const QImage img = icon->pixmap().toImage();
-  EXPECT_GT(qRed(img.pixel(16, 16)), 150);
-  EXPECT_TRUE(icon->text().isEmpty());
-}
-
 }  // namespace

@@ -113,16 +113,6 @@ TEST(DialogTemplates, HoldEveryControlInOrderWithItsText) {
   EXPECT_EQ(Template(101), nullptr);
 }
 
-TEST(DialogTemplates, AboutBoxNamesTheMakerAndHowToReachIt) {
-  const DialogTemplate* about = Template(100);
-  ASSERT_NE(about, nullptr);
-  EXPECT_TRUE(QString::fromUtf8(about->controls[2].text).startsWith(u"Copyright"));
-  EXPECT_TRUE(QString::fromUtf8(about->control(1049)->text).startsWith(u"https://"));
-  EXPECT_TRUE(QString::fromUtf8(about->control(1050)->text).startsWith(u"Email: "));
-  EXPECT_EQ(about->controls[0].style & style::SS_TYPEMASK, style::SS_ICON);
-  EXPECT_EQ(about->controls[0].image, 103);
-}
-
 // The controls read these bits: a button its low byte, a label its two alignment bits.
 TEST(DialogTemplates, StyleBitsDriveTheCustomControls) {
   const DialogTemplate* main = Template(102);
