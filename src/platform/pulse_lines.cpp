@@ -48,11 +48,16 @@ std::vector<PulseDevice> ListPulseDevices(const PulseSnapshot& snapshot) {
       devices.push_back({PulseFacility::Card, card.name, card.index, card.description});
     }
   }
+  const auto cards = static_cast<std::ptrdiff_t>(devices.size());
   for (const auto& source : snapshot.sources) {
     if (source.card == kNoIndex && !MonitorsCardSink(snapshot, source)) {
       devices.push_back({PulseFacility::Source, source.name, source.index, source.description});
     }
   }
+  // By name, not by index: a device that is unplugged and plugged back in gets a new index,
+  // and the program finds its remembered device again by position.
+  std::ranges::stable_sort(devices.begin(), devices.begin() + cards, {}, &PulseDevice::name);
+  std::ranges::stable_sort(devices.begin() + cards, devices.end(), {}, &PulseDevice::name);
   return devices;
 }
 

@@ -30,7 +30,7 @@ struct PulseLine {
 };
 
 // The devices in listing order: cards with an input or an output, then sources that belong
-// to no card and do not monitor a card's sink.
+// to no card and do not monitor a card's sink; each group sorted by the server's name.
 std::vector<PulseDevice> ListPulseDevices(const PulseSnapshot& snapshot);
 
 // The device's lines in pin order: the ports (or, without ports, the source itself) of each

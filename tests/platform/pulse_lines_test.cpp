@@ -54,9 +54,26 @@ PulseSnapshot Machine() {
 
 TEST(PulseDeviceList, CardsWithInputOrOutputThenCardlessSourcesNotMonitoringACardSink) {
   EXPECT_EQ(Names(ListPulseDevices(Machine())),
-            (std::vector<std::string>{"Built-in Audio", "USB Headset", "virtual.in desc",
-                                      "null.monitor desc"}));
+            (std::vector<std::string>{"Built-in Audio", "USB Headset", "null.monitor desc",
+                                      "virtual.in desc"}));
   EXPECT_TRUE(ListPulseDevices(PulseSnapshot{}).empty());
+}
+
+TEST(PulseDeviceList, OrderDoesNotDependOnIndicesSoAReplugKeepsThePosition) {
+  PulseSnapshot s = Machine();
+  const auto before = Names(ListPulseDevices(s));
+  // The built-in card and the null sink come back with new, higher indices.
+  s.cards[0].index = 7;
+  for (auto& src : s.sources) {
+    if (src.card == 0)
+      src.card = 7;
+  }
+  s.sinks[0].card = 7;
+  s.sources[4].index = 9;
+  s.sinks[2].monitorSource = 9;
+  std::ranges::rotate(s.cards, s.cards.begin() + 1);
+  std::ranges::rotate(s.sources, s.sources.begin() + 4);
+  EXPECT_EQ(Names(ListPulseDevices(s)), before);
 }
 
 TEST(PulseDeviceList, LinesArePortsOfInputsThenMonitorsOfSinks) {
@@ -70,8 +87,8 @@ TEST(PulseDeviceList, LinesArePortsOfInputsThenMonitorsOfSinks) {
       {0,
        {"Microphone|pci.in|mic", "Line In|pci.in|line", "pci.out.monitor desc|pci.out.monitor|"}},
       {1, {"usb.out.monitor desc|usb.out.monitor|"}},
-      {2, {"virtual.in desc|virtual.in|"}},
-      {3, {"null.monitor desc|null.monitor|"}},
+      {2, {"null.monitor desc|null.monitor|"}},
+      {3, {"virtual.in desc|virtual.in|"}},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(Labels(PulseDeviceLines(s, devices[c.device])), c.lines) << c.device;
