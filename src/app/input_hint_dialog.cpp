@@ -5,13 +5,12 @@
 #include <QShowEvent>
 
 #include "resources/dialog_builder.h"
+#include "settings/settings_keys.h"
 
 namespace tonvale::app {
 
 namespace {
 constexpr int kDontShowAgainBox = 1055;
-const QString kSection = QStringLiteral("Option");
-const QString kOnlyOnceKey = QStringLiteral("b_only_once");
 }  // namespace
 
 InputHintDialog::InputHintDialog(platform::ProfileStore& profile, QWidget* parent)
@@ -32,7 +31,8 @@ void InputHintDialog::showEvent(QShowEvent* event) {
 
 void InputHintDialog::accept() {
   m_bDontShowAgain = m_checkDontShow->isChecked() ? 1 : 0;
-  m_profile.WriteProfileInt(kSection, kOnlyOnceKey, m_bDontShowAgain);
+  m_profile.WriteProfileInt(settings::option::kSection, settings::option::kOnlyOnce,
+                            m_bDontShowAgain);
   QDialog::accept();
 }
 
