@@ -1,0 +1,1 @@
+# Installation and packaging rules (desktop entry, icons, metainfo, CPack).
