@@ -3,15 +3,14 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
-
-#include <atomic>
-#include <chrono>
-#include <cstdlib>
 #include <thread>
 
 #include "platform/pulse_context.h"
@@ -39,7 +38,7 @@ std::shared_ptr<PulseContext> Connected() {
   return context;
 }
 
-TEST(PulseContextTest, UnreachableServerFailsQuickly) {
+TEST(PulseContextTest, UnreachableServerIsRefused) {
   setenv("PULSE_SERVER", "unix:/nonexistent/tonvale/native", 1);
   std::shared_ptr<PulseContext> context;
   EXPECT_EQ(PulseContext::Connect(&context), E_FAIL);
@@ -140,32 +139,6 @@ TEST(PulseContextTest, EnablingALineSwitchesTheRecordedSource) {
   EXPECT_EQ(selection->source(), "two.monitor");
 }
 
-TEST(PulseContextTest, SnapshotSeesNullSinksAndQueriesFailOnceTheServerIsGone) {
-  std::shared_ptr<PulseContext> context;
-  {
-    PrivatePulse pulse({"alpha"});
-    ASSERT_TRUE(pulse.started());
-    context = Connected();
-    ASSERT_NE(context, nullptr);
-    PulseSnapshot snapshot;
-    ASSERT_EQ(context->QuerySnapshot(&snapshot), S_OK);
-    ASSERT_EQ(snapshot.sinks.size(), 1u);
-    EXPECT_EQ(snapshot.sinks[0].name, "alpha");
-    EXPECT_EQ(snapshot.sinks[0].description, "alpha");
-    ASSERT_EQ(snapshot.sources.size(), 1u);
-    EXPECT_EQ(snapshot.sources[0].monitorOfSink, snapshot.sinks[0].index);
-    EXPECT_EQ(snapshot.sources[0].index, snapshot.sinks[0].monitorSource);
-  }
-  ASSERT_TRUE(WaitFor([&] { return !context->connected(); }));
-  PulseSnapshot snapshot;
-  EXPECT_EQ(context->QuerySnapshot(&snapshot), E_FAIL);
-  PulseSource source;
-  EXPECT_EQ(context->QuerySource("alpha.monitor", &source), E_FAIL);
-  pa_cvolume volume;
-  pa_cvolume_set(&volume, 2, PA_VOLUME_NORM);
-  EXPECT_EQ(context->SetSourceVolume("alpha.monitor", volume), E_FAIL);
-}
-
 // The pid of this process's own pulseaudio child serving `runtimeDir`, or -1.
 pid_t OwnServerPid(const std::string& runtimeDir) {
   for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
@@ -216,47 +189,6 @@ TEST(PulseContextTest, FrozenServerTimesOutAndTheConnectionStaysUsable) {
   ASSERT_EQ(mixer.put_MixLevel(0.5), S_OK);
   ASSERT_EQ(mixer.get_MixLevel(&level), S_OK);
   EXPECT_NEAR(level, 0.5, 0.01);
-}
-
-TEST(PulseContextTest, WatchReportsRemovalAndReturnOfTheSameName) {
-  PrivatePulse pulse({"base"});
-  ASSERT_TRUE(pulse.started());
-  const int module = pulse.loadNullSink("plug");
-  ASSERT_GE(module, 0);
-  auto context = Connected();
-  ASSERT_NE(context, nullptr);
-  PulseSource plug;
-  ASSERT_EQ(context->QuerySource("plug.monitor", &plug), S_OK);
-
-  std::mutex mutex;
-  std::vector<bool> seen;
-  auto snapshotSeen = [&] {
-    std::lock_guard lock(mutex);
-    return seen;
-  };
-  auto watch =
-      context->WatchPresence(PulseFacility::Source, "plug.monitor", plug.index, [&](bool present) {
-        std::lock_guard lock(mutex);
-        seen.push_back(present);
-      });
-  // Another device coming and going is not this one.
-  const int other = pulse.loadNullSink("other");
-  ASSERT_GE(other, 0);
-  ASSERT_EQ(pulse.pactl({"unload-module", std::to_string(other)}), 0);
-
-  ASSERT_EQ(pulse.pactl({"unload-module", std::to_string(module)}), 0);
-  ASSERT_TRUE(WaitFor([&] { return snapshotSeen().size() == 1; }));
-  EXPECT_EQ(snapshotSeen(), std::vector<bool>{false});
-
-  ASSERT_GE(pulse.loadNullSink("plug"), 0);
-  ASSERT_TRUE(WaitFor([&] { return snapshotSeen().size() == 2; }));
-  EXPECT_EQ(snapshotSeen(), (std::vector<bool>{false, true}));
-
-  // After the watch is gone nothing more arrives.
-  watch.reset();
-  ASSERT_EQ(pulse.pactl({"unload-module", "module-null-sink"}), 0);
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));
-  EXPECT_EQ(snapshotSeen().size(), 2u);
 }
 
 TEST(PulseContextTest, WatchOfADeviceAlreadyGoneReportsItAtOnce) {
