@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QLoggingCategory>
 
 #include "app/recorder_dialog.h"
 #include "controls/round_button.h"
@@ -18,6 +19,27 @@
 #endif
 
 namespace tonvale::app {
+
+namespace {
+
+Q_LOGGING_CATEGORY(lcBoxes, "tonvale.status")
+
+// Notes every message box in the diagnostics before showing it, so the program can be
+// followed from outside; the box itself is unchanged.
+class LoggedMessageBoxes : public platform::MessageBoxes {
+ public:
+  explicit LoggedMessageBoxes(platform::MessageBoxes& boxes) : boxes_(boxes) {}
+  void Show(QWidget* owner, const QString& text, const QString& caption, Icon icon) override {
+    qCDebug(lcBoxes).noquote() << "box:" << caption << "|" << text.simplified();
+    boxes_.Show(owner, text, caption, icon);
+  }
+  void Beep() override { boxes_.Beep(); }
+
+ private:
+  platform::MessageBoxes& boxes_;
+};
+
+}  // namespace
 
 RecorderApp::RecorderApp() = default;
 
@@ -53,7 +75,8 @@ int RecorderApp::InitInstance() {
   InitButtonDefaults();
 
   settings::QSettingsSinkHandOff handOff;
-  platform::QtMessageBoxes boxes;
+  platform::QtMessageBoxes qtBoxes;
+  LoggedMessageBoxes boxes(qtBoxes);
   platform::QtDesktop desktop;
   platform::QtSaveFileDialog saveDialog;
   platform::X11HotkeyRegistrar hotkeys;

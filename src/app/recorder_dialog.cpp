@@ -7,6 +7,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QLoggingCategory>
 #include <QMenu>
 #include <QPushButton>
 #include <QSlider>
@@ -26,6 +27,11 @@
 namespace tonvale::app {
 
 namespace {
+
+// What the window shows, for watching the program from outside (end-to-end tests, the
+// start-up benchmark): the status line, the two lists and the first show. Off unless
+// QT_LOGGING_RULES enables it.
+Q_LOGGING_CATEGORY(lcStatus, "tonvale.status")
 
 namespace opt = settings::option;
 namespace ids = recorder::id;
@@ -134,10 +140,14 @@ void RecorderDialog::ConnectHandlers() {
       connect(button, &QAbstractButton::clicked, this, handler);
     }
   };
-  connect(combo(ids::kSoundCards), &QComboBox::activated, this,
-          [this] { engine_.OnSoundCardSelected(); });
-  connect(combo(ids::kInputLines), &QComboBox::activated, this,
-          [this] { engine_.OnInputLineSelected(); });
+  connect(combo(ids::kSoundCards), &QComboBox::activated, this, [this] {
+    ScheduleListsLog();
+    engine_.OnSoundCardSelected();
+  });
+  connect(combo(ids::kInputLines), &QComboBox::activated, this, [this] {
+    ScheduleListsLog();
+    engine_.OnInputLineSelected();
+  });
   clicked(ids::kPlay, &RecorderDialog::OnPlay);
   clicked(ids::kPause, &RecorderDialog::OnPause);
   clicked(ids::kStop, &RecorderDialog::OnStop);
@@ -358,6 +368,48 @@ void RecorderDialog::done(int result) {
 
 void RecorderDialog::SetStatusText(const QString& text) {
   m_staticStatus->setText(text);
+  qCDebug(lcStatus).noquote() << "status:" << text;
+}
+
+void RecorderDialog::ScheduleListsLog() {
+  if (listsLogPending_ || !lcStatus().isDebugEnabled()) {
+    return;
+  }
+  // One line per burst of changes, once the handler that made them has returned.
+  listsLogPending_ = true;
+  QMetaObject::invokeMethod(
+      this,
+      [this] {
+        listsLogPending_ = false;
+        LogLists();
+      },
+      Qt::QueuedConnection);
+}
+
+void RecorderDialog::LogLists() const {
+  auto describe = [this](int controlId) {
+    const QComboBox* box = combo(controlId);
+    QStringList items;
+    for (int i = 0; i < box->count(); ++i) {
+      items << box->itemText(i);
+    }
+    return QStringLiteral("%1/%2 [%3]")
+        .arg(box->currentIndex())
+        .arg(box->count())
+        .arg(items.join(QLatin1Char('|')));
+  };
+  qCDebug(lcStatus).noquote() << QStringLiteral("lists: cards=%1 lines=%2")
+                                     .arg(describe(ids::kSoundCards), describe(ids::kInputLines));
+}
+
+void RecorderDialog::showEvent(QShowEvent* e) {
+  QDialog::showEvent(e);
+  if (!shownOnce_) {
+    shownOnce_ = true;
+    qCDebug(lcStatus).noquote() << "status:" << m_staticStatus->text();
+    LogLists();
+    qCDebug(lcStatus) << "shown";
+  }
 }
 
 void RecorderDialog::EnableControl(int controlId, bool enable) {
@@ -380,6 +432,7 @@ int RecorderDialog::ComboAddString(int controlId, const QString& text) {
   box->addItem(text);
   // Adding never selects: a drop-down list starts without a selection.
   box->setCurrentIndex(selected);
+  ScheduleListsLog();
   return box->count() - 1;
 }
 
@@ -394,10 +447,12 @@ int RecorderDialog::ComboGetCurSel(int controlId) const {
 void RecorderDialog::ComboSetCurSel(int controlId, int index) {
   QComboBox* box = combo(controlId);
   box->setCurrentIndex(index >= 0 && index < box->count() ? index : -1);
+  ScheduleListsLog();
 }
 
 void RecorderDialog::ComboResetContent(int controlId) {
   combo(controlId)->clear();
+  ScheduleListsLog();
 }
 
 int RecorderDialog::SliderPos() const {

@@ -105,12 +105,15 @@ class RecorderDialog : public QDialog, public recorder::RecorderControls {
   void closeEvent(QCloseEvent* e) override;
   void keyPressEvent(QKeyEvent* e) override;
   void contextMenuEvent(QContextMenuEvent* e) override;
+  void showEvent(QShowEvent* e) override;
 
  private:
   void BuildControls();
   void ConnectHandlers();
   void RunCloseSequence();
   QComboBox* combo(int controlId) const;
+  void ScheduleListsLog();
+  void LogLists() const;
 
   DialogServices services_;
   recorder::RecorderEngine engine_;
@@ -127,6 +130,8 @@ class RecorderDialog : public QDialog, public recorder::RecorderControls {
   QString m_aboutItemText;
   bool initFailed_ = false;
   bool closing_ = false;
+  bool shownOnce_ = false;
+  bool listsLogPending_ = false;
 };
 
 }  // namespace tonvale::app
