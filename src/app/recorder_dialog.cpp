@@ -235,6 +235,10 @@ bool RecorderDialog::OnInitDialog() {
 
 int RecorderDialog::DoModal() {
   OnInitDialog();
+  if (initFailed_) {
+    // The user has been told the program ends; the window never opens.
+    return QDialog::Rejected;
+  }
   return exec();
 }
 
