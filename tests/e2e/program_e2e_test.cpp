@@ -1,0 +1,54 @@
+// The real program on a private X server and a private sound server: a tone played into a
+// null sink is recorded from its monitor through the global hotkeys while another client has
+// the focus.
+
+#include <thread>
+
+#include "e2e_fixture.h"
+
+namespace tonvale::testing {
+namespace {
+
+TEST_F(E2eTest, HotkeysRecordTheMonitorOfANullSinkToAnMp3) {
+  const std::string output = home.path("take one.mp3");
+  home.WriteSettings({{"Option/output_wav_file", output}, {"Option/b_only_once", "1"}});
+  const pid_t tone = pulse().playTone(kSinkA, 1000);
+  ASSERT_GT(tone, 0);
+  ProgramRun program(home);
+  ASSERT_TRUE(program.Start());
+  ASSERT_FALSE(program.WaitForMainWindow().empty()) << program.Log();
+  // Another client has the focus.
+  const pid_t other = StartProgram({"xmessage", "-name", "other", "focus is here"});
+  ASSERT_FALSE(WaitForWindow("^other$|^xmessage$").empty());
+  std::this_thread::sleep_for(300ms);
+
+  ASSERT_EQ(RunProgram({"xdotool", "key", "ctrl+alt+r"}), 0);
+  ASSERT_TRUE(program.WaitForLine("Used Time: 00:00:00")) << program.Log();
+  std::this_thread::sleep_for(3s);
+  ASSERT_EQ(RunProgram({"xdotool", "key", "ctrl+alt+s"}), 0);
+  ASSERT_TRUE(program.WaitForLine("status: Status : Ready", 10s, 1)) << program.Log();
+  program.Terminate();
+  EXPECT_EQ(program.WaitExit(), 0);
+  StopProcess(other);
+  pulse().stopTone(tone);
+
+  const AudioAnalysis mp3 = AnalyzeAudioFile(output);
+  ASSERT_TRUE(mp3.ok) << mp3.error;
+  EXPECT_NEAR(mp3.durationSeconds, 3.0, 0.6);
+  EXPECT_NEAR(mp3.dominantFrequencyHz, 1000.0, 15.0);
+  EXPECT_NEAR(HeaderDurationSeconds(output), mp3.durationSeconds, 0.1);
+  EXPECT_LT(mp3.longestSilenceSeconds, 0.2);
+
+  const AudioAnalysis wav = AnalyzeAudioFile(home.tempWav());
+  ASSERT_TRUE(wav.ok) << wav.error;
+  EXPECT_NEAR(wav.durationSeconds, mp3.durationSeconds, 0.1);
+  EXPECT_NEAR(wav.dominantFrequencyHz, 1000.0, 15.0);
+
+  // SIGTERM closes the window through its close command: the settings are written.
+  EXPECT_EQ(home.Setting("HotKey/mHotKey[0].nVirtualKey"), "82");
+  EXPECT_EQ(home.Setting("Option/nSearchFlag"), "1");
+  EXPECT_EQ(home.Setting("Option/output_wav_file"), output);
+}
+
+}  // namespace
+}  // namespace tonvale::testing
