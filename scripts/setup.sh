@@ -16,6 +16,7 @@ packages=(
   libqt6widgets6 qt6-qpa-plugins
   # tests and benchmarks
   xvfb xdotool x11-utils x11-apps sox libsox-fmt-mp3 ffmpeg imagemagick time
+  appstream desktop-file-utils
 )
 
 missing=()
