@@ -35,7 +35,9 @@ case "$freq" in '' | *[!0-9]*) echo "demo.sh: --freq needs a whole number" >&2; 
 
 say() { printf 'demo: %s\n' "$*" >&2; }
 
-for tool in Xvfb pulseaudio pactl gst-launch-1.0 xdotool import ffprobe sox cmake; do
+tools=(Xvfb pulseaudio pactl gst-launch-1.0 xdotool import ffprobe sox)
+[ -n "$program" ] || tools+=(cmake)
+for tool in "${tools[@]}"; do
   if ! command -v "$tool" >/dev/null; then
     say "$tool is missing; installing what Tonvale needs"
     bash "$source_dir/scripts/setup.sh"
