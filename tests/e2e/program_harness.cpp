@@ -194,15 +194,10 @@ void ProgramRun::Terminate() {
 
 int ProgramRun::WaitExit(std::chrono::milliseconds limit) {
   const auto end = std::chrono::steady_clock::now() + limit;
-  int status = 0;
-  while (pid_ > 0 && !reaped_ && std::chrono::steady_clock::now() < end) {
-    if (waitpid(pid_, &status, WNOHANG) == pid_) {
-      reaped_ = true;
-      return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
+  while (running() && std::chrono::steady_clock::now() < end) {
     std::this_thread::sleep_for(20ms);
   }
-  return -2;
+  return reaped_ ? exitCode_ : -2;
 }
 
 bool ProgramRun::running() {
@@ -212,6 +207,7 @@ bool ProgramRun::running() {
   int status = 0;
   if (waitpid(pid_, &status, WNOHANG) == pid_) {
     reaped_ = true;
+    exitCode_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return false;
   }
   return true;

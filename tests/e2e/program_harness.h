@@ -83,6 +83,7 @@ class ProgramRun {
   std::string mainWindow_;
   pid_t pid_ = -1;
   bool reaped_ = false;
+  int exitCode_ = -1;
 };
 
 // X windows through xdotool.
