@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <system_error>
 
 #include "platform/gst_capture_filter.h"
 #include "platform/gst_element_filter.h"
@@ -274,6 +275,8 @@ HRESULT GstFilterGraph::Render(const std::shared_ptr<Pin>& pin) {
     return VFW_E_CANNOT_RENDER;
   }
   for (auto& link : made) links_.push_back(std::move(link));
+  // Filters tried on the way and not used must not run with the chain.
+  DetachUnlinked();
   return S_OK;
 }
 
@@ -400,7 +403,8 @@ HRESULT GstFilterGraph::ChangeState(GstState target) {
   if (result == GST_STATE_CHANGE_ASYNC) {
     result = gst_element_get_state(pipeline_, nullptr, nullptr, kStateWaitMs * GST_MSECOND);
   }
-  if (result == GST_STATE_CHANGE_FAILURE) {
+  if (result != GST_STATE_CHANGE_SUCCESS && result != GST_STATE_CHANGE_NO_PREROLL) {
+    // A failure, or a pipeline stuck on the way (a live graph gets there at once).
     HRESULT hr = E_FAIL;
     {
       std::lock_guard lock(streamMutex_);
@@ -412,7 +416,7 @@ HRESULT GstFilterGraph::ChangeState(GstState target) {
     gst_element_set_state(pipeline_, GST_STATE_NULL);
     return hr;
   }
-  return result == GST_STATE_CHANGE_ASYNC ? S_FALSE : S_OK;
+  return S_OK;
 }
 
 HRESULT GstFilterGraph::Run() {
@@ -434,7 +438,13 @@ HRESULT GstFilterGraph::StopWhenReady() {
 HRESULT GstFilterGraph::Finish() {
   const GstState current = CurrentState();
   HRESULT hr = S_OK;
-  if (current >= GST_STATE_PAUSED && !links_.empty()) {
+  bool ended = false;
+  {
+    std::lock_guard lock(streamMutex_);
+    ended = eosReached_;
+  }
+  // A source that fails ends the stream itself; then the files are complete already.
+  if (current >= GST_STATE_PAUSED && !links_.empty() && !ended) {
     bool failed = false;
     int errors = 0;
     {
@@ -442,7 +452,6 @@ HRESULT GstFilterGraph::Finish() {
       failed = errorSeen_;
       errors = errorCount_;
       waitingForEos_ = true;
-      eosReached_ = false;
     }
     SendEndOfStream(current, failed);
     std::unique_lock lock(streamMutex_);
@@ -456,6 +465,9 @@ HRESULT GstFilterGraph::Finish() {
   }
   if (current != GST_STATE_NULL)
     gst_element_set_state(pipeline_, GST_STATE_NULL);
+  // Taking the pipeline down flushed whatever an end-of-stream sender was stuck behind.
+  for (auto& sender : eosSenders_) sender.join();
+  eosSenders_.clear();
   StopDropping();
   return hr;
 }
@@ -479,8 +491,16 @@ void GstFilterGraph::SendEndOfStream(GstState current, bool failed) {
     gst_element_set_state(pipeline_, GST_STATE_PLAYING);
   }
   for (auto& entry : entries_) {
-    if (entry.capture != nullptr && entry.capture->pulseSource() != nullptr) {
-      gst_element_send_event(entry.capture->pulseSource(), gst_event_new_eos());
+    if (entry.capture == nullptr || entry.capture->pulseSource() == nullptr)
+      continue;
+    // The source takes its streaming lock to queue the end of stream; that waits as long as
+    // its thread is stuck downstream, so the wait for the end is bounded here, not there.
+    auto source = GstRef<GstElement>::Share(entry.capture->pulseSource());
+    try {
+      eosSenders_.emplace_back(
+          [source] { gst_element_send_event(source.get(), gst_event_new_eos()); });
+    } catch (const std::system_error&) {
+      gst_element_send_event(source.get(), gst_event_new_eos());
     }
   }
 }
@@ -568,15 +588,15 @@ void GstFilterGraph::HandleError(GstMessage* message) {
 void GstFilterGraph::HandleEndOfStream(GstMessage* message) {
   if (GST_MESSAGE_SRC(message) != GST_OBJECT(pipeline_))
     return;
+  bool waited = false;
   {
     std::lock_guard lock(streamMutex_);
-    if (waitingForEos_) {
-      eosReached_ = true;
-      streamChanged_.notify_all();
-      return;
-    }
+    eosReached_ = true;
+    waited = waitingForEos_;
   }
-  Notify(EC_COMPLETE, S_OK, 0);
+  streamChanged_.notify_all();
+  if (!waited)
+    Notify(EC_COMPLETE, S_OK, 0);
 }
 
 void GstFilterGraph::Notify(long code, std::intptr_t param1, std::intptr_t param2) {

@@ -15,6 +15,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/gst_support.h"
@@ -118,6 +119,7 @@ class GstFilterGraph : public GraphBuilder,
   std::vector<Entry> entries_;
   std::vector<Link> links_;
   std::vector<std::pair<GstRef<GstPad>, gulong>> dropProbes_;
+  std::vector<std::thread> eosSenders_;
 
   // Stream state shared with the bus handler.
   std::mutex streamMutex_;
