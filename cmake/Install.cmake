@@ -55,8 +55,10 @@ set(tonvale_runtime_depends
   gstreamer1.0-pulseaudio
   libpulse0
   xdg-utils)
+# CPack needs file(1) to find the ELF files it hands to dpkg-shlibdeps.
 find_program(TONVALE_DPKG_SHLIBDEPS dpkg-shlibdeps)
-if(TONVALE_DPKG_SHLIBDEPS)
+find_program(TONVALE_FILE_COMMAND file)
+if(TONVALE_DPKG_SHLIBDEPS AND TONVALE_FILE_COMMAND)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 else()
   list(APPEND tonvale_runtime_depends

@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   # build
-  build-essential cmake pkg-config clang-format
+  build-essential cmake pkg-config clang-format file
   qt6-base-dev qt6-base-dev-tools
   libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev
   libpulse-dev libxcb1-dev libxcb-keysyms1-dev libx11-dev
@@ -16,7 +16,7 @@ packages=(
   libqt6widgets6 qt6-qpa-plugins
   # tests and benchmarks
   xvfb xdotool x11-utils x11-apps sox libsox-fmt-mp3 ffmpeg imagemagick time
-  appstream desktop-file-utils
+  appstream desktop-file-utils xauth
 )
 
 missing=()
