@@ -83,6 +83,18 @@ GstPadProbeReturn DropData(GstPad*, GstPadProbeInfo*, gpointer) {
   return GST_PAD_PROBE_DROP;
 }
 
+// A filter that ends the stream and takes anything (the File Writer) writes bytes as they
+// come: raw audio is never rendered straight into it.
+bool IsRawWriter(GstElement* element, GstPad* sink) {
+  if (!PadsOf(element, GST_PAD_SRC).empty())
+    return false;
+  GstCaps* caps = gst_pad_get_pad_template_caps(sink);
+  const bool any = caps != nullptr && gst_caps_is_any(caps);
+  if (caps != nullptr)
+    gst_caps_unref(caps);
+  return any;
+}
+
 }  // namespace
 
 std::shared_ptr<GstFilterGraph> GstFilterGraph::Create() {
@@ -319,6 +331,8 @@ bool GstFilterGraph::RenderPad(GstPad* src, const Entry* owner, std::vector<Link
 }
 
 bool GstFilterGraph::TryLink(GstPad* src, Entry* target, GstPad* sink, std::vector<Link>* made) {
+  if (CarriesRawAudio(src) && IsRawWriter(target->element, sink))
+    return false;
   Attach(target);
   if (!target->inPipeline)
     return false;
