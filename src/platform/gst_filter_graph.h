@@ -7,6 +7,11 @@
 // element enters the pipeline only while Render has it connected, so a filter left over from
 // a failed build never holds the pipeline up. All calls except Notify and the bus handler
 // are made on the UI thread.
+//
+// Events: EC_ERRORABORT for every streaming error, param1 VFW_E_NO_CAPTURE_HARDWARE when the
+// PulseAudio source failed (server unreachable, source gone), E_ACCESSDENIED when a file could
+// not be opened for writing, E_FAIL otherwise, param2 the text (it names the file or device);
+// EC_COMPLETE when the stream ends by itself; whatever filters queue through Notify.
 
 #include <gst/gst.h>
 
