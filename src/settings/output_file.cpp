@@ -1,6 +1,7 @@
 #include "settings/output_file.h"
 
 #include <QDir>
+#include <QFileInfo>
 
 namespace tonvale::settings {
 
@@ -20,7 +21,12 @@ QString WithMp3Extension(const QString& chosenPath) {
 }
 
 QString TempWavPath() {
-  return QDir::tempPath() + QStringLiteral("/qorntemp.wav");
+  // A TMPDIR that names no folder makes QDir::tempPath() empty; the file must not land in /.
+  QString folder = QDir::tempPath();
+  if (folder.isEmpty() || !QFileInfo(folder).isDir()) {
+    folder = QStringLiteral("/tmp");
+  }
+  return folder + QStringLiteral("/qorntemp.wav");
 }
 
 }  // namespace tonvale::settings

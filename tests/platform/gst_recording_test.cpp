@@ -118,6 +118,18 @@ class GstRecordingTest : public ::testing::Test {
 
   std::string Path(const std::string& name) const { return dir_ + "/" + name; }
 
+  // Length within [shortest, longest] give or take 0.15 s (fragment and encoder edges).
+  static void ExpectRecordingBetween(const std::string& path, double shortest, double longest) {
+    SCOPED_TRACE(path);
+    const auto audio = AnalyzeAudioFile(path);
+    ASSERT_TRUE(audio.ok) << audio.error;
+    EXPECT_GE(audio.durationSeconds, shortest - 0.15);
+    EXPECT_LE(audio.durationSeconds, longest + 0.15);
+    EXPECT_NEAR(audio.dominantFrequencyHz, kToneHz, 15);
+    EXPECT_LT(audio.longestSilenceSeconds, 0.1);
+    EXPECT_NEAR(HeaderDurationSeconds(path), audio.durationSeconds, 0.1);
+  }
+
   static void ExpectRecording(const std::string& path, double seconds) {
     SCOPED_TRACE(path);
     const auto audio = AnalyzeAudioFile(path);
@@ -143,23 +155,42 @@ class GstRecordingTest : public ::testing::Test {
 };
 
 TEST_F(GstRecordingTest, PausedTimeIsLeftOutAndASecondRecordingInTheSameGraphWorks) {
+  // The recorded length lies between the time the graph surely ran (from each Run's return to
+  // the next Pause or Stop call) and the time it may have run (from each Run's call to the
+  // return of the next Pause or Stop); a busy machine widens the window, never the check.
+  using Clock = std::chrono::steady_clock;
+  auto seconds = [](Clock::duration d) { return std::chrono::duration<double>(d).count(); };
   ASSERT_EQ(BuildChain(Path("one.mp3"), Path("one.wav")), S_OK);
+  const auto runCalled = Clock::now();
   ASSERT_GE(control_->Run(), 0);
+  const auto runReturned = Clock::now();
   std::this_thread::sleep_for(1500ms);
+  const auto pauseCalled = Clock::now();
   EXPECT_GE(control_->Pause(), 0);
+  const auto pauseReturned = Clock::now();
   std::this_thread::sleep_for(1s);
+  const auto resumeCalled = Clock::now();
   ASSERT_GE(control_->Run(), 0);
+  const auto resumeReturned = Clock::now();
   std::this_thread::sleep_for(1500ms);
+  const auto stopCalled = Clock::now();
   StopRecording();
-  ExpectRecording(Path("one.mp3"), 3.0);
-  ExpectRecording(Path("one.wav"), 3.0);
+  const double surely = seconds(pauseCalled - runReturned) + seconds(stopCalled - resumeReturned);
+  const double maybe = seconds(pauseReturned - runCalled) + seconds(stopCalled - resumeCalled);
+  ExpectRecordingBetween(Path("one.mp3"), surely, maybe);
+  ExpectRecordingBetween(Path("one.wav"), surely, maybe);
 
   ASSERT_EQ(BuildChain(Path("two.mp3"), Path("two.wav")), S_OK);
+  const auto secondCalled = Clock::now();
   ASSERT_GE(control_->Run(), 0);
+  const auto secondReturned = Clock::now();
   std::this_thread::sleep_for(1s);
+  const auto secondStop = Clock::now();
   StopRecording();
-  ExpectRecording(Path("two.mp3"), 1.0);
-  ExpectRecording(Path("two.wav"), 1.0);
+  ExpectRecordingBetween(Path("two.mp3"), seconds(secondStop - secondReturned),
+                         seconds(secondStop - secondCalled));
+  ExpectRecordingBetween(Path("two.wav"), seconds(secondStop - secondReturned),
+                         seconds(secondStop - secondCalled));
   for (const auto& e : DrainEvents()) ADD_FAILURE() << "unexpected event " << e.code << e.text;
 }
 
