@@ -1,42 +1,22 @@
 #include "platform/gst_element_filter.h"
 
 #include "platform/gst_pins.h"
+#include "platform/gst_support.h"
 
 namespace tonvale::platform {
 
 GstElementFilter::GstElementFilter(GstElement* element) : element_(element) {
   if (element == nullptr)
     return;
-  std::vector<std::shared_ptr<Pin>> outputs;
-  GstIterator* it = gst_element_iterate_pads(element);
-  GValue item = G_VALUE_INIT;
-  bool done = false;
-  while (!done) {
-    switch (gst_iterator_next(it, &item)) {
-      case GST_ITERATOR_OK: {
-        auto* pad = GST_PAD(g_value_get_object(&item));
-        gchar* name = gst_pad_get_name(pad);
-        const bool input = GST_PAD_DIRECTION(pad) == GST_PAD_SINK;
-        auto pin = std::make_shared<GstPadPin>(input ? PinDirection::Input : PinDirection::Output,
-                                               name, name);
-        (input ? pins_ : outputs).push_back(std::move(pin));
-        g_free(name);
-        g_value_reset(&item);
-        break;
-      }
-      case GST_ITERATOR_RESYNC:
-        pins_.clear();
-        outputs.clear();
-        gst_iterator_resync(it);
-        break;
-      default:
-        done = true;
-        break;
+  // Inputs first, then outputs, each in the element's order.
+  for (GstPadDirection direction : {GST_PAD_SINK, GST_PAD_SRC}) {
+    for (const auto& pad : PadsOf(element, direction)) {
+      gchar* name = gst_pad_get_name(pad.get());
+      pins_.push_back(std::make_shared<GstPadPin>(
+          direction == GST_PAD_SINK ? PinDirection::Input : PinDirection::Output, name, name));
+      g_free(name);
     }
   }
-  g_value_unset(&item);
-  gst_iterator_free(it);
-  pins_.insert(pins_.end(), outputs.begin(), outputs.end());
 }
 
 HRESULT GstElementFilter::EnumPins(std::unique_ptr<PinEnumerator>* pins) {

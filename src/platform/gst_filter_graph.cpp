@@ -12,31 +12,6 @@
 namespace tonvale::platform {
 namespace {
 
-std::vector<GstRef<GstPad>> PadsOf(GstElement* element, GstPadDirection direction) {
-  std::vector<GstRef<GstPad>> pads;
-  GstIterator* it = direction == GST_PAD_SRC ? gst_element_iterate_src_pads(element)
-                                             : gst_element_iterate_sink_pads(element);
-  GValue item = G_VALUE_INIT;
-  for (bool done = false; !done;) {
-    switch (gst_iterator_next(it, &item)) {
-      case GST_ITERATOR_OK:
-        pads.push_back(GstRef<GstPad>::Share(GST_PAD(g_value_get_object(&item))));
-        g_value_reset(&item);
-        break;
-      case GST_ITERATOR_RESYNC:
-        pads.clear();
-        gst_iterator_resync(it);
-        break;
-      default:
-        done = true;
-        break;
-    }
-  }
-  g_value_unset(&item);
-  gst_iterator_free(it);
-  return pads;
-}
-
 bool HasLinkedPad(GstElement* element) {
   for (auto direction : {GST_PAD_SINK, GST_PAD_SRC}) {
     for (const auto& pad : PadsOf(element, direction)) {

@@ -4,6 +4,8 @@
 
 #include <gst/gst.h>
 
+#include <vector>
+
 #include <QLoggingCategory>
 #include <string>
 
@@ -53,5 +55,8 @@ class GstRef {
 
 // The first line of a possibly multi-line debug text.
 std::string FirstLine(const char* text);
+
+// The element's pads of one direction, in the element's order.
+std::vector<GstRef<GstPad>> PadsOf(GstElement* element, GstPadDirection direction);
 
 }  // namespace tonvale::platform

@@ -448,39 +448,9 @@ void PulseContext::CheckWatch(const std::shared_ptr<WatchState>& watch, std::uin
   lookup->watch = watch;
   lookup->byName = byName;
   Lookup* raw = lookup.get();
-  auto cardCb = [](pa_context*, const pa_card_info* i, int eol, void* ud) {
-    auto* l = static_cast<Lookup*>(ud);
-    if (eol == 0) {
-      if (l->watch->name == Text(i->name)) {
-        l->found = true;
-        l->foundIndex = i->index;
-      }
-      return;
-    }
-    l->owner->ResolveLookup(l);
-  };
-  auto sourceCb = [](pa_context*, const pa_source_info* i, int eol, void* ud) {
-    auto* l = static_cast<Lookup*>(ud);
-    if (eol == 0) {
-      if (l->watch->name == Text(i->name)) {
-        l->found = true;
-        l->foundIndex = i->index;
-      }
-      return;
-    }
-    l->owner->ResolveLookup(l);
-  };
-  auto sinkCb = [](pa_context*, const pa_sink_info* i, int eol, void* ud) {
-    auto* l = static_cast<Lookup*>(ud);
-    if (eol == 0) {
-      if (l->watch->name == Text(i->name)) {
-        l->found = true;
-        l->foundIndex = i->index;
-      }
-      return;
-    }
-    l->owner->ResolveLookup(l);
-  };
+  auto cardCb = &PulseContext::OnLookupInfo<pa_card_info>;
+  auto sourceCb = &PulseContext::OnLookupInfo<pa_source_info>;
+  auto sinkCb = &PulseContext::OnLookupInfo<pa_sink_info>;
   const char* name = watch->name.c_str();
   pa_operation* op = nullptr;
   switch (watch->facility) {
@@ -501,6 +471,19 @@ void PulseContext::CheckWatch(const std::shared_ptr<WatchState>& watch, std::uin
     return;
   pa_operation_unref(op);
   lookups_.push_back(std::move(lookup));
+}
+
+template <typename Info>
+void PulseContext::OnLookupInfo(pa_context*, const Info* info, int eol, void* lookup) {
+  auto* l = static_cast<Lookup*>(lookup);
+  if (eol != 0) {
+    l->owner->ResolveLookup(l);
+    return;
+  }
+  if (l->watch->name == Text(info->name)) {
+    l->found = true;
+    l->foundIndex = info->index;
+  }
 }
 
 void PulseContext::ResolveLookup(Lookup* lookup) {

@@ -124,6 +124,9 @@ class PulseContext : public std::enable_shared_from_this<PulseContext> {
   void Dispatch(PulseFacility facility, PulseEvent event, std::uint32_t index);
   void CheckWatch(const std::shared_ptr<WatchState>& watch, std::uint32_t index, bool byName);
   void ResolveLookup(Lookup* lookup);
+  // One device of a lookup's listing (card, source or sink); the end of the list resolves it.
+  template <typename Info>
+  static void OnLookupInfo(pa_context* c, const Info* info, int eol, void* lookup);
 
   static void OnState(pa_context* c, void* self);
   static void OnSubscription(pa_context* c, pa_subscription_event_type_t type, std::uint32_t idx,
