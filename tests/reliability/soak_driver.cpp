@@ -1,0 +1,215 @@
+// Long recording through the real engine, capture graph and sink on a private PulseAudio,
+// headless: a continuous 1 kHz tone is played into a null sink and its monitor recorded for
+// the given time. The one-second timer is a real QTimer driving OnTimer, as in the window.
+// Prints resident memory every 10 s, then the MP3's length against the wall clock, the
+// longest gap in the tone and the status line's last count.
+//
+// Usage: soak_driver <seconds> <work dir>   (exit 0 when every check held)
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QThread>
+#include <QTimer>
+#include <cmath>
+#include <cstdio>
+#include <map>
+#include <memory>
+
+#include "audio_analysis.h"
+#include "platform/media_factory_gst.h"
+#include "platform/pulse_devices.h"
+#include "private_server.h"
+#include "recorder/recorder_engine.h"
+#include "settings/profile_store.h"
+
+namespace {
+
+using namespace tonvale;
+
+struct TimedControls : recorder::RecorderControls {
+  recorder::RecorderEngine* engine = nullptr;
+  std::map<int, std::unique_ptr<QTimer>> timers;
+  QString status;
+  int cardSel = -1, lineSel = -1, cards = 0, lines = 0;
+  QString field;
+
+  QWidget* owner() override { return nullptr; }
+  void SetStatusText(const QString& text) override { status = text; }
+  void EnableControl(int, bool) override {}
+  QString OutputFieldText() const override { return field; }
+  void SetOutputFieldText(const QString& t) override { field = t; }
+  int ComboAddString(int id, const QString&) override {
+    return id == recorder::id::kSoundCards ? cards++ : lines++;
+  }
+  int ComboCount(int id) const override { return id == recorder::id::kSoundCards ? cards : lines; }
+  int ComboGetCurSel(int id) const override {
+    return id == recorder::id::kSoundCards ? cardSel : lineSel;
+  }
+  void ComboSetCurSel(int id, int i) override {
+    int& sel = id == recorder::id::kSoundCards ? cardSel : lineSel;
+    sel = i >= 0 && i < ComboCount(id) ? i : -1;
+  }
+  void ComboResetContent(int id) override {
+    (id == recorder::id::kSoundCards ? cards : lines) = 0;
+    ComboSetCurSel(id, -1);
+  }
+  int SliderPos() const override { return 200; }
+  void SetSliderPos(int) override {}
+  void SetTimer(int id, int periodMs) override {
+    auto& timer = timers[id];
+    if (!timer) {
+      timer = std::make_unique<QTimer>();
+      timer->setTimerType(Qt::PreciseTimer);
+      QObject::connect(timer.get(), &QTimer::timeout, [this, id] { engine->OnTimer(id); });
+    }
+    timer->start(periodMs);
+  }
+  void KillTimer(int id) override {
+    if (auto it = timers.find(id); it != timers.end())
+      it->second->stop();
+  }
+  void PostStopCommand() override {
+    QTimer::singleShot(0, [this] { engine->OnStop(); });
+  }
+  void PostQuit() override {}
+  bool RunInputHint(int*) override { return false; }
+  platform::MediaEvent::NotifyFn GraphNotifier() override {
+    return [this](std::intptr_t instance) {
+      QMetaObject::invokeMethod(
+          QCoreApplication::instance(), [this, instance] { engine->OnGraphEvent(instance); },
+          Qt::QueuedConnection);
+    };
+  }
+};
+
+struct PrintedBoxes : platform::MessageBoxes {
+  int shown = 0;
+  void Show(QWidget*, const QString& text, const QString&, Icon) override {
+    ++shown;
+    std::fprintf(stderr, "box: %s\n", qPrintable(text));
+  }
+  void Beep() override {}
+};
+struct NoDesktop : platform::Desktop {
+  bool OpenFile(const QString&) override { return false; }
+  bool OpenUrl(const QString&) override { return false; }
+};
+
+long ResidentKiB() {
+  QFile status(QStringLiteral("/proc/self/status"));
+  if (!status.open(QIODevice::ReadOnly))
+    return -1;
+  for (const QByteArray& line : status.readAll().split('\n')) {
+    if (line.startsWith("VmRSS:"))
+      return line.mid(6).trimmed().split(' ').value(0).toLong();
+  }
+  return -1;
+}
+
+// "Status : Recording audio - Used Time: hh:mm:ss" -> seconds, -1 for any other text.
+int CountOf(const QString& status) {
+  const QStringList parts = status.section(QStringLiteral("Used Time: "), 1).split(u':');
+  if (parts.size() != 3)
+    return -1;
+  return parts[0].toInt() * 3600 + parts[1].toInt() * 60 + parts[2].toInt();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  QCoreApplication app(argc, argv);
+  if (argc < 3) {
+    std::fprintf(stderr, "usage: soak_driver <seconds> <work dir>\n");
+    return 2;
+  }
+  const int seconds = std::atoi(argv[1]);
+  const QDir work(QString::fromLocal8Bit(argv[2]));
+  setenv("XDG_CONFIG_HOME", work.filePath(QStringLiteral("config")).toUtf8().constData(), 1);
+
+  testing::PrivatePulse pulse({"soak"});
+  if (!pulse.started()) {
+    std::fprintf(stderr, "no private PulseAudio\n");
+    return 1;
+  }
+  const pid_t tone = pulse.playTone("soak", 1000);
+  QThread::msleep(500);
+
+  platform::GstMediaFactory media(
+      QDir(QStringLiteral(TONVALE_SOAK_PLUGIN_DIR)).absolutePath().toStdString(),
+      &platform::CreatePulseDeviceEnumerator);
+  settings::QSettingsSinkHandOff handOff;
+  PrintedBoxes boxes;
+  NoDesktop desktop;
+  TimedControls controls;
+  recorder::RecorderEngine engine({media, handOff, boxes, desktop}, controls);
+  controls.engine = &engine;
+  engine.m_bOnlyOnce = 1;
+  engine.m_szTempWavFile = work.filePath(QStringLiteral("qorntemp.wav"));
+  engine.m_strOutputFile = work.filePath(QStringLiteral("soak.mp3"));
+  controls.field = engine.m_strOutputFile;
+  engine.ResetGraphMembers();
+  if (Failed(engine.CreateCaptureGraph()) || Failed(engine.EnumerateSoundCards())) {
+    std::fprintf(stderr, "no capture graph\n");
+    return 1;
+  }
+
+  engine.OnRecord();
+  // The clock runs from the moment the graph runs, as the status count does.
+  QElapsedTimer clock;
+  clock.start();
+  if (engine.m_bRecording != 1) {
+    std::fprintf(stderr, "recording did not start\n");
+    return 1;
+  }
+  long firstRss = -1, minRss = 0, maxRss = 0;
+  QTimer sampler;
+  QObject::connect(&sampler, &QTimer::timeout, [&] {
+    const long rss = ResidentKiB();
+    if (firstRss < 0)
+      firstRss = minRss = maxRss = rss;
+    minRss = std::min(minRss, rss);
+    maxRss = std::max(maxRss, rss);
+    std::printf("rss t=%lld s %ld KiB status \"%s\"\n", clock.elapsed() / 1000, rss,
+                qPrintable(controls.status));
+    std::fflush(stdout);
+  });
+  sampler.start(10000);
+  QTimer::singleShot(seconds * 1000, &app, [&] { app.quit(); });
+  app.exec();
+  sampler.stop();
+  const int shownCount = CountOf(controls.status);
+  const double wall = static_cast<double>(clock.elapsed()) / 1000.0;
+  engine.OnStop();
+  pulse.stopTone(tone);
+
+  const testing::AudioAnalysis mp3 =
+      testing::AnalyzeAudioFile(engine.m_strOutputFile.toStdString());
+  const testing::AudioAnalysis wav =
+      testing::AnalyzeAudioFile(engine.m_szTempWavFile.toStdString());
+  const double drift = mp3.ok ? std::abs(mp3.durationSeconds - wall) / wall * 100.0 : 100.0;
+  const double header = testing::HeaderDurationSeconds(engine.m_strOutputFile.toStdString());
+  std::printf("| measure | value |\n|---|---|\n");
+  std::printf("| wall clock, Record to Stop | %.1f s |\n", wall);
+  std::printf("| MP3 decoded length | %.1f s (%.3f %% off the clock) |\n", mp3.durationSeconds,
+              drift);
+  std::printf("| MP3 header length | %.1f s |\n", header);
+  std::printf("| WAV decoded length | %.1f s |\n", wav.durationSeconds);
+  std::printf("| MP3 pitch | %.1f Hz |\n", mp3.dominantFrequencyHz);
+  std::printf("| longest silence in MP3 / WAV | %.2f s / %.2f s |\n", mp3.longestSilenceSeconds,
+              wav.longestSilenceSeconds);
+  std::printf("| status count at the end | %d s |\n", shownCount);
+  std::printf("| resident memory first / min / max | %ld / %ld / %ld KiB |\n", firstRss, minRss,
+              maxRss);
+  std::printf("| message boxes | %d |\n", boxes.shown);
+
+  bool ok = mp3.ok && wav.ok && drift < 0.2 && mp3.longestSilenceSeconds < 0.25 &&
+            wav.longestSilenceSeconds < 0.25 &&
+            std::abs(shownCount - static_cast<int>(wall)) <= 1 && boxes.shown == 0 &&
+            std::abs(header - mp3.durationSeconds) < 0.5;
+  // Memory is flat when no sample exceeds the first one (taken after 10 s) by 4 MiB or more.
+  ok = ok && maxRss - firstRss < 4096;
+  std::printf("%s\n", ok ? "SOAK PASSED" : "SOAK FAILED");
+  return ok ? 0 : 1;
+}
