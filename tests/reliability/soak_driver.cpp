@@ -18,6 +18,7 @@
 #include <memory>
 
 #include "audio_analysis.h"
+#include "headless_controls.h"
 #include "platform/media_factory_gst.h"
 #include "platform/pulse_devices.h"
 #include "private_server.h"
@@ -27,75 +28,6 @@
 namespace {
 
 using namespace tonvale;
-
-struct TimedControls : recorder::RecorderControls {
-  recorder::RecorderEngine* engine = nullptr;
-  std::map<int, std::unique_ptr<QTimer>> timers;
-  QString status;
-  int cardSel = -1, lineSel = -1, cards = 0, lines = 0;
-  QString field;
-
-  QWidget* owner() override { return nullptr; }
-  void SetStatusText(const QString& text) override { status = text; }
-  void EnableControl(int, bool) override {}
-  QString OutputFieldText() const override { return field; }
-  void SetOutputFieldText(const QString& t) override { field = t; }
-  int ComboAddString(int id, const QString&) override {
-    return id == recorder::id::kSoundCards ? cards++ : lines++;
-  }
-  int ComboCount(int id) const override { return id == recorder::id::kSoundCards ? cards : lines; }
-  int ComboGetCurSel(int id) const override {
-    return id == recorder::id::kSoundCards ? cardSel : lineSel;
-  }
-  void ComboSetCurSel(int id, int i) override {
-    int& sel = id == recorder::id::kSoundCards ? cardSel : lineSel;
-    sel = i >= 0 && i < ComboCount(id) ? i : -1;
-  }
-  void ComboResetContent(int id) override {
-    (id == recorder::id::kSoundCards ? cards : lines) = 0;
-    ComboSetCurSel(id, -1);
-  }
-  int SliderPos() const override { return 200; }
-  void SetSliderPos(int) override {}
-  void SetTimer(int id, int periodMs) override {
-    auto& timer = timers[id];
-    if (!timer) {
-      timer = std::make_unique<QTimer>();
-      timer->setTimerType(Qt::PreciseTimer);
-      QObject::connect(timer.get(), &QTimer::timeout, [this, id] { engine->OnTimer(id); });
-    }
-    timer->start(periodMs);
-  }
-  void KillTimer(int id) override {
-    if (auto it = timers.find(id); it != timers.end())
-      it->second->stop();
-  }
-  void PostStopCommand() override {
-    QTimer::singleShot(0, [this] { engine->OnStop(); });
-  }
-  void PostQuit() override {}
-  bool RunInputHint(int*) override { return false; }
-  platform::MediaEvent::NotifyFn GraphNotifier() override {
-    return [this](std::intptr_t instance) {
-      QMetaObject::invokeMethod(
-          QCoreApplication::instance(), [this, instance] { engine->OnGraphEvent(instance); },
-          Qt::QueuedConnection);
-    };
-  }
-};
-
-struct PrintedBoxes : platform::MessageBoxes {
-  int shown = 0;
-  void Show(QWidget*, const QString& text, const QString&, Icon) override {
-    ++shown;
-    std::fprintf(stderr, "box: %s\n", qPrintable(text));
-  }
-  void Beep() override {}
-};
-struct NoDesktop : platform::Desktop {
-  bool OpenFile(const QString&) override { return false; }
-  bool OpenUrl(const QString&) override { return false; }
-};
 
 long ResidentKiB() {
   QFile status(QStringLiteral("/proc/self/status"));
@@ -140,9 +72,9 @@ int main(int argc, char** argv) {
       QDir(QStringLiteral(TONVALE_SOAK_PLUGIN_DIR)).absolutePath().toStdString(),
       &platform::CreatePulseDeviceEnumerator);
   settings::QSettingsSinkHandOff handOff;
-  PrintedBoxes boxes;
-  NoDesktop desktop;
-  TimedControls controls;
+  testing::RecordedBoxes boxes;
+  testing::NoDesktop desktop;
+  testing::HeadlessControls controls;
   recorder::RecorderEngine engine({media, handOff, boxes, desktop}, controls);
   controls.engine = &engine;
   engine.m_bOnlyOnce = 1;
@@ -202,11 +134,12 @@ int main(int argc, char** argv) {
   std::printf("| status count at the end | %d s |\n", shownCount);
   std::printf("| resident memory first / min / max | %ld / %ld / %ld KiB |\n", firstRss, minRss,
               maxRss);
-  std::printf("| message boxes | %d |\n", boxes.shown);
+  std::printf("| message boxes | %zu |\n", boxes.texts.size());
+  for (const QString& text : boxes.texts) std::printf("box: %s\n", qPrintable(text));
 
   bool ok = mp3.ok && wav.ok && drift < 0.2 && mp3.longestSilenceSeconds < 0.25 &&
             wav.longestSilenceSeconds < 0.25 &&
-            std::abs(shownCount - static_cast<int>(wall)) <= 1 && boxes.shown == 0 &&
+            std::abs(shownCount - static_cast<int>(wall)) <= 1 && boxes.texts.empty() &&
             std::abs(header - mp3.durationSeconds) < 0.5;
   // Memory is flat when no sample exceeds the first one (taken after 10 s) by 4 MiB or more.
   ok = ok && maxRss - firstRss < 4096;
