@@ -34,8 +34,10 @@ GstFileWriter::GstFileWriter() {
   GstElement* sink =
       EnsureGstInitialized() ? gst_element_factory_make("filesink", nullptr) : nullptr;
   if (sink != nullptr) {
-    // The writer finishes the file when the stream ends; it is not a clocked renderer.
-    g_object_set(sink, "append", FALSE, "sync", FALSE, "async", FALSE, nullptr);
+    // The writer finishes the file when the stream ends; it is not a clocked renderer. A small
+    // write buffer puts the audio on disk within a few hundredths of a second.
+    g_object_set(sink, "append", FALSE, "sync", FALSE, "async", FALSE, "buffer-mode", 0,
+                 "buffer-size", 8192u, nullptr);
   } else {
     qCWarning(lcGraph, "The filesink element is not available");
   }
