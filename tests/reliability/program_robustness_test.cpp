@@ -219,6 +219,8 @@ TEST_F(RobustnessTest, HostileSettingsStartNormallyAndWriteNothingUnnamed) {
            .arg(home.path(), QString(4000, u'a')),
        false},
       {"empty output path", QStringLiteral("[Option]\nb_only_once=1\noutput_wav_file=\n"), false},
+      {"read-only place",
+       QStringLiteral("[Option]\nb_only_once=1\noutput_wav_file=/proc/tonvale.mp3\n"), false},
   };
   const QString work = home.filePath(QStringLiteral("cwd"));
   ASSERT_TRUE(QDir().mkpath(work));
