@@ -41,7 +41,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   static int argc = 3;
   static char name[] = "fuzz_hotkey_edit", opt[] = "-platform", plat[] = "offscreen";
   static char* argv[] = {name, opt, plat, nullptr};
-  static QApplication app(argc, argv);
+  // Never destroyed: at exit Qt's own globals are gone before a static application would be.
+  static auto* app = new QApplication(argc, argv);
+  (void)app;
   HotkeyEdit field;
   field.show();
   field.setFocus();

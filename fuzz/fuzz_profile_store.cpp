@@ -31,7 +31,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   static int argc = 1;
   static char name[] = "fuzz_profile_store";
   static char* argv[] = {name, nullptr};
-  static QCoreApplication app(argc, argv);
+  // Never destroyed: at exit Qt's own globals are gone before a static application would be.
+  static auto* app = new QCoreApplication(argc, argv);
+  (void)app;
   // A fresh program name each run: QSettings caches parsed files by name.
   static unsigned run = 0;
   const QString application = QStringLiteral("fuzz%1").arg(run++ % 4096);
