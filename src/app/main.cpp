@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QLoggingCategory>
 #include <QSocketNotifier>
+#include <QTimer>
 #include <QWidget>
 
 #include <sys/socket.h>
@@ -30,12 +31,22 @@ void CloseOnTerminationSignals(QApplication& app) {
   QObject::connect(notifier, &QSocketNotifier::activated, &app, [] {
     char byte;
     [[maybe_unused]] ssize_t got = read(signalPipe[0], &byte, 1);
-    if (QWidget* window = QApplication::activeModalWidget()) {
-      // A message box or the hint dialog may be open above the main window.
-      while (window->parentWidget() != nullptr) {
-        window = window->parentWidget()->window();
+    // Boxes and dialogs open above the main window go first, so the handlers that opened
+    // them return; the main window then closes from its own loop.
+    QWidget* main = nullptr;
+    for (QWidget* top : QApplication::topLevelWidgets()) {
+      if (top->objectName() == QLatin1String("RecorderDialog")) {
+        main = top;
       }
-      window->close();
+    }
+    for (QWidget* modal = QApplication::activeModalWidget(); modal != nullptr && modal != main;
+         modal = QApplication::activeModalWidget()) {
+      if (!modal->close()) {
+        break;
+      }
+    }
+    if (main != nullptr) {
+      QTimer::singleShot(0, main, &QWidget::close);
     } else {
       QApplication::quit();
     }

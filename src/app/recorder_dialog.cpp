@@ -89,6 +89,7 @@ RecorderDialog::RecorderDialog(DialogServices services, QWidget* parent)
     : QDialog(parent),
       services_(std::move(services)),
       engine_({services_.media, services_.handOff, services_.boxes, services_.desktop}, *this) {
+  setObjectName(QStringLiteral("RecorderDialog"));
   BuildControls();
   ConnectHandlers();
   hotkeys_.LoadHotKeys(services_.profile);
