@@ -19,6 +19,7 @@
 #include <string>
 #include <thread>
 
+#include "headless_controls.h"
 #include "platform/media_factory_gst.h"
 #include "platform/pulse_devices.h"
 #include "private_server.h"
@@ -28,54 +29,6 @@
 namespace {
 
 using namespace tonvale;
-
-// The window's controls, without a window.
-struct HeadlessControls : recorder::RecorderControls {
-  int cardSel = -1, lineSel = -1;
-  int cards = 0, lines = 0;
-  QWidget* owner() override { return nullptr; }
-  void SetStatusText(const QString&) override {}
-  void EnableControl(int, bool) override {}
-  QString field;
-  QString OutputFieldText() const override { return field; }
-  void SetOutputFieldText(const QString& t) override { field = t; }
-  int ComboAddString(int id, const QString&) override {
-    return id == recorder::id::kSoundCards ? cards++ : lines++;
-  }
-  int ComboCount(int id) const override { return id == recorder::id::kSoundCards ? cards : lines; }
-  int ComboGetCurSel(int id) const override {
-    return id == recorder::id::kSoundCards ? cardSel : lineSel;
-  }
-  void ComboSetCurSel(int id, int i) override {
-    int& sel = id == recorder::id::kSoundCards ? cardSel : lineSel;
-    sel = i >= 0 && i < ComboCount(id) ? i : -1;
-  }
-  void ComboResetContent(int id) override {
-    (id == recorder::id::kSoundCards ? cards : lines) = 0;
-    ComboSetCurSel(id, -1);
-  }
-  int SliderPos() const override { return 200; }
-  void SetSliderPos(int) override {}
-  void SetTimer(int, int) override {}
-  void KillTimer(int) override {}
-  void PostStopCommand() override {}
-  void PostQuit() override {}
-  bool RunInputHint(int*) override { return false; }
-  platform::MediaEvent::NotifyFn GraphNotifier() override {
-    return [](std::intptr_t) {};
-  }
-};
-
-struct NoBoxes : platform::MessageBoxes {
-  void Show(QWidget*, const QString& text, const QString&, Icon) override {
-    std::fprintf(stderr, "box: %s\n", qPrintable(text));
-  }
-  void Beep() override {}
-};
-struct NoDesktop : platform::Desktop {
-  bool OpenFile(const QString&) override { return false; }
-  bool OpenUrl(const QString&) override { return false; }
-};
 
 double CpuSeconds(const rusage& r) {
   return static_cast<double>(r.ru_utime.tv_sec + r.ru_stime.tv_sec) +
@@ -108,10 +61,11 @@ int main(int argc, char** argv) {
       QDir(QStringLiteral(TONVALE_BENCH_PLUGIN_DIR)).absolutePath().toStdString(),
       &platform::CreatePulseDeviceEnumerator);
   settings::QSettingsSinkHandOff handOff;
-  NoBoxes boxes;
-  NoDesktop desktop;
-  HeadlessControls controls;
+  tonvale::testing::RecordedBoxes boxes;
+  tonvale::testing::NoDesktop desktop;
+  tonvale::testing::HeadlessControls controls;
   recorder::RecorderEngine engine({media, handOff, boxes, desktop}, controls);
+  controls.engine = &engine;
   engine.m_bOnlyOnce = 1;
   engine.m_szTempWavFile = dir.filePath(QStringLiteral("qorntemp.wav"));
   engine.m_strOutputFile = dir.filePath(QStringLiteral("bench.mp3"));
@@ -144,7 +98,8 @@ int main(int argc, char** argv) {
   qint64 firstWavMs = -1;
   qint64 firstMp3Ms = -1;
   while (clock.elapsed() < 5000 && (firstWavMs < 0 || firstMp3Ms < 0)) {
-    if (firstWavMs < 0 && FileSize(engine.m_szTempWavFile) > 44) firstWavMs = clock.elapsed();
+    if (firstWavMs < 0 && FileSize(engine.m_szTempWavFile) > 44)
+      firstWavMs = clock.elapsed();
     if (firstMp3Ms < 0 && FileSize(engine.m_strOutputFile) > mp3Header) {
       firstMp3Ms = clock.elapsed();
     }
