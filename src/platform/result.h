@@ -22,7 +22,11 @@ inline constexpr HRESULT VFW_E_CANNOT_RENDER = static_cast<HRESULT>(0x80040218u)
 // A device that the graph or a filter needs has gone away.
 inline constexpr HRESULT VFW_E_NO_CAPTURE_HARDWARE = static_cast<HRESULT>(0x80040270u);
 
-constexpr bool Failed(HRESULT hr) { return hr < 0; }
-constexpr bool Succeeded(HRESULT hr) { return hr >= 0; }
+constexpr bool Failed(HRESULT hr) {
+  return hr < 0;
+}
+constexpr bool Succeeded(HRESULT hr) {
+  return hr >= 0;
+}
 
 }  // namespace tonvale

@@ -25,7 +25,8 @@ std::vector<char*> ArgvOf(const std::vector<std::string>& argv) {
 
 bool WaitExited(pid_t pid, int timeoutMs, int* status) {
   for (int waited = 0; waited <= timeoutMs; waited += 10) {
-    if (waitpid(pid, status, WNOHANG) == pid) return true;
+    if (waitpid(pid, status, WNOHANG) == pid)
+      return true;
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   return false;
@@ -37,7 +38,8 @@ std::string MakeTempDir(const std::string& prefix) {
   std::string pattern = "/tmp/" + prefix + "XXXXXX";
   std::vector<char> buf(pattern.begin(), pattern.end());
   buf.push_back('\0');
-  if (mkdtemp(buf.data()) == nullptr) return {};
+  if (mkdtemp(buf.data()) == nullptr)
+    return {};
   return buf.data();
 }
 
@@ -53,7 +55,8 @@ pid_t StartProgram(const std::vector<std::string>& argv) {
 }
 
 void StopProcess(pid_t pid) {
-  if (pid <= 0) return;
+  if (pid <= 0)
+    return;
   int status = 0;
   kill(pid, SIGTERM);
   if (!WaitExited(pid, 3000, &status)) {
@@ -64,7 +67,8 @@ void StopProcess(pid_t pid) {
 
 int RunProgram(const std::vector<std::string>& argv, std::string* output) {
   int fds[2];
-  if (pipe(fds) != 0) return -1;
+  if (pipe(fds) != 0)
+    return -1;
   auto args = ArgvOf(argv);
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
@@ -81,8 +85,10 @@ int RunProgram(const std::vector<std::string>& argv, std::string* output) {
   ssize_t n;
   while ((n = read(fds[0], buf, sizeof buf)) > 0) text.append(buf, static_cast<size_t>(n));
   close(fds[0]);
-  if (output) *output = text;
-  if (rc != 0) return -1;
+  if (output)
+    *output = text;
+  if (rc != 0)
+    return -1;
   int status = 0;
   waitpid(pid, &status, 0);
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -90,9 +96,14 @@ int RunProgram(const std::vector<std::string>& argv, std::string* output) {
 
 PrivatePulse::PrivatePulse(const std::vector<std::string>& nullSinks) {
   dir_ = MakeTempDir("tonvale-pulse-");
-  if (dir_.empty()) return;
-  std::vector<std::string> argv = {"pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1",
-                                   "--use-pid-file=no", "--log-target=file:" + dir_ + "/log",
+  if (dir_.empty())
+    return;
+  std::vector<std::string> argv = {"pulseaudio",
+                                   "-n",
+                                   "--daemonize=no",
+                                   "--exit-idle-time=-1",
+                                   "--use-pid-file=no",
+                                   "--log-target=file:" + dir_ + "/log",
                                    "--load=module-native-protocol-unix"};
   for (const auto& sink : nullSinks) {
     argv.push_back("--load=module-null-sink sink_name=" + sink +
@@ -103,7 +114,8 @@ PrivatePulse::PrivatePulse(const std::vector<std::string>& nullSinks) {
   server_ = "unix:" + dir_ + "/pulse/native";
   setenv("PULSE_SERVER", server_.c_str(), 1);
   pid_ = StartProgram(argv);
-  if (pid_ <= 0) return;
+  if (pid_ <= 0)
+    return;
   for (int i = 0; i < 100 && !ready_; ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     ready_ = pactl({"info"}) == 0;
@@ -123,17 +135,19 @@ int PrivatePulse::pactl(const std::vector<std::string>& args, std::string* outpu
 
 int PrivatePulse::loadNullSink(const std::string& name, const std::string& description) {
   std::string out;
-  int rc = pactl({"load-module", "module-null-sink", "sink_name=" + name,
-                  "sink_properties=device.description=" + (description.empty() ? name : description)},
-                 &out);
+  int rc =
+      pactl({"load-module", "module-null-sink", "sink_name=" + name,
+             "sink_properties=device.description=" + (description.empty() ? name : description)},
+            &out);
   return rc == 0 ? std::atoi(out.c_str()) : -1;
 }
 
 pid_t PrivatePulse::playTone(const std::string& sink, int frequency) {
   pid_t pid = StartProgram({"gst-launch-1.0", "-q", "audiotestsrc", "is-live=true", "wave=sine",
-                            "freq=" + std::to_string(frequency), "volume=0.5", "!",
-                            "audioconvert", "!", "pulsesink", "device=" + sink});
-  if (pid > 0) tones_.push_back(pid);
+                            "freq=" + std::to_string(frequency), "volume=0.5", "!", "audioconvert",
+                            "!", "pulsesink", "device=" + sink});
+  if (pid > 0)
+    tones_.push_back(pid);
   return pid;
 }
 
@@ -143,18 +157,22 @@ void PrivatePulse::stopTone(pid_t pid) {
 }
 
 PrivateXvfb::PrivateXvfb() {
-  if (const char* d = std::getenv("DISPLAY")) oldDisplay_ = d;
+  if (const char* d = std::getenv("DISPLAY"))
+    oldDisplay_ = d;
   int fds[2];
-  if (pipe(fds) != 0) return;
-  std::vector<std::string> argv = {"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0",
-                                   "1280x800x24", "-nolisten", "tcp", "-noreset"};
+  if (pipe(fds) != 0)
+    return;
+  std::vector<std::string> argv = {"Xvfb",      "-displayfd", std::to_string(fds[1]),
+                                   "-screen",   "0",          "1280x800x24",
+                                   "-nolisten", "tcp",        "-noreset"};
   auto args = ArgvOf(argv);
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
   posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
   posix_spawn_file_actions_addclose(&actions, fds[0]);
-  if (posix_spawnp(&pid_, args[0], &actions, nullptr, args.data(), environ) != 0) pid_ = -1;
+  if (posix_spawnp(&pid_, args[0], &actions, nullptr, args.data(), environ) != 0)
+    pid_ = -1;
   posix_spawn_file_actions_destroy(&actions);
   close(fds[1]);
   std::string number;
