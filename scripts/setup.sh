@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   # build
-  build-essential cmake pkg-config clang-format file
+  build-essential cmake pkg-config clang-format git file
   qt6-base-dev qt6-base-dev-tools
   libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev
   libpulse-dev libxcb1-dev libxcb-keysyms1-dev libx11-dev
