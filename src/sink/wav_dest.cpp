@@ -267,7 +267,7 @@ void HandleMessage(GstBin* bin, GstMessage* message) {
   GST_BIN_CLASS(tonvale_wav_dest_parent_class)->handle_message(bin, message);
 }
 
-void SetProperty(GObject* object, guint id, const GValue* value, GParamSpec* spec) {
+void SetProperty(GObject* object, guint id, const GValue* value, GParamSpec* pspec) {
   auto* self = TONVALE_WAV_DEST(object);
   switch (id) {
     case PROP_LOCATION:
@@ -277,12 +277,12 @@ void SetProperty(GObject* object, guint id, const GValue* value, GParamSpec* spe
       GST_OBJECT_UNLOCK(self);
       break;
     default:
-      G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, spec);
+      G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, pspec);
       break;
   }
 }
 
-void GetProperty(GObject* object, guint id, GValue* value, GParamSpec* spec) {
+void GetProperty(GObject* object, guint id, GValue* value, GParamSpec* pspec) {
   auto* self = TONVALE_WAV_DEST(object);
   switch (id) {
     case PROP_LOCATION:
@@ -291,7 +291,7 @@ void GetProperty(GObject* object, guint id, GValue* value, GParamSpec* spec) {
       GST_OBJECT_UNLOCK(self);
       break;
     default:
-      G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, spec);
+      G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, pspec);
       break;
   }
 }
