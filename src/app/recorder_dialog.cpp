@@ -318,7 +318,7 @@ void RecorderDialog::RunCloseSequence() {
                                     engine_.nSoundCaptureIndex);
   services_.profile.WriteProfileInt(opt::kSection, opt::kCapturePinIndex, engine_.nCapturePinIndex);
   services_.profile.WriteProfileInt(opt::kSection, opt::kSearchFlag, engine_.nSearchFlag);
-  engine_.m_strOutputFile = OutputFieldText();
+  engine_.UpdateData();
   services_.profile.WriteProfileString(opt::kSection, opt::kOutputFile, engine_.m_strOutputFile);
   hotkeys_.UnregisterHotKeys(services_.hotkeys);
   hotkeys_.SaveHotKeys(services_.profile);
@@ -338,7 +338,7 @@ void RecorderDialog::keyPressEvent(QKeyEvent* e) {
       case Qt::Key_Return:
       case Qt::Key_Enter:
         // The OK command: the controls are read back, nothing is stored.
-        engine_.m_strOutputFile = OutputFieldText();
+        engine_.UpdateData();
         accept();
         return;
       case Qt::Key_Escape:

@@ -398,13 +398,6 @@ void RecorderEngine::ReleaseCaptureGraph() {
   m_pCaptureBuilder = {};
 }
 
-void RecorderEngine::EndRecordingState() {
-  // A recording the graph can no longer finish: the controller goes back to Ready.
-  if (m_bRecording == 1) {
-    OnStop();
-  }
-}
-
 void RecorderEngine::TearDownCapture() {
   // A recording still running ends with complete files before the graph goes.
   if (m_bRecording == 1 && m_pMC) {
@@ -477,7 +470,7 @@ HRESULT RecorderEngine::AddDevicesToList(platform::MonikerEnumerator* devices) {
 void RecorderEngine::OnSoundCardSelected() {
   if (m_pCaptureFilter) {
     // A running recording ends with complete files before its graph is released.
-    EndRecordingState();
+    OnStop();
     controls_.ComboResetContent(id::kInputLines);
     m_inputLinePins.clear();
     ReleaseCaptureGraph();
@@ -676,7 +669,7 @@ HRESULT RecorderEngine::HandleCaptureEvents() {
       // The device is back. Whatever is still held of the old graph goes first, so no
       // reference leaks and no list holds an entry twice.
       if (m_pGB || !m_soundCardMonikers.empty()) {
-        EndRecordingState();
+        OnStop();
         TearDownCapture();
       }
       ResetGraphMembers();

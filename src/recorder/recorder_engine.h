@@ -55,6 +55,8 @@ class RecorderEngine {
   void OnSoundCardSelected();
   void OnInputLineSelected();
   void OnVolumeReleased();
+  // Takes the text of the output field into m_strOutputFile.
+  void UpdateData();
   // A graph event notification arrived with this instance value.
   void OnGraphEvent(std::intptr_t instance);
 
@@ -113,11 +115,9 @@ class RecorderEngine {
   bool m_bNoCaptureHardware = false;
 
  private:
-  void UpdateData();
   bool CheckOutputWritable(const QString& path);
   int PinForLine(int line) const;
   HRESULT ApplyToLines(bool setLevel, double level);
-  void EndRecordingState();
 
   EngineServices services_;
   RecorderControls& controls_;
