@@ -93,7 +93,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   // The first audio is in a file once it grows past its header: 44 bytes of WAV header, and
-  // for the MP3 the Xing frame that xingmux writes ahead of the audio.
+  // for the MP3 the Xing frame the sink writes ahead of the audio.
   const long mp3Header = 2048;
   qint64 firstWavMs = -1;
   qint64 firstMp3Ms = -1;

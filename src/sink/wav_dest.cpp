@@ -10,6 +10,7 @@
 #include "platform/media.h"
 #include "sink/output_path.h"
 #include "sink/wav_header.h"
+#include "sink/xing_writer.h"
 
 GST_DEBUG_CATEGORY_STATIC(tonvale_wav_dest_debug);
 #define GST_CAT_DEFAULT tonvale_wav_dest_debug
@@ -188,7 +189,9 @@ bool BuildInside(TonvaleWavDest* self) {
   GstElement* mp3Convert = MakeChild(self, "audioconvert", "mp3-convert");
   GstElement* mp3Resample = MakeChild(self, "audioresample", "mp3-resample");
   GstElement* lame = MakeChild(self, "lamemp3enc", "mp3-encoder");
-  GstElement* xing = MakeChild(self, "xingmux", "mp3-header");
+  GstElement* xing =
+      GST_ELEMENT(g_object_new(TONVALE_TYPE_XING_WRITER, "name", "mp3-header", nullptr));
+  gst_bin_add(GST_BIN(self), xing);
   GstElement* writer = MakeChild(self, "filesink", "mp3-writer");
   GstElement* wavQueue = MakeChild(self, "queue", "wav-queue");
   GstElement* wavConvert = MakeChild(self, "audioconvert", "wav-convert");
@@ -240,8 +243,7 @@ GstStateChangeReturn ChangeState(GstElement* element, GstStateChange transition)
     case GST_STATE_CHANGE_NULL_TO_READY:
       if (self->mp3Writer == nullptr) {
         GST_ELEMENT_ERROR(self, CORE, MISSING_PLUGIN,
-                          ("The MP3 recording needs GStreamer's lamemp3enc, xingmux and wavenc"),
-                          (nullptr));
+                          ("The MP3 recording needs GStreamer's lamemp3enc and wavenc"), (nullptr));
         return GST_STATE_CHANGE_FAILURE;
       }
       // filesink opens its file on this transition and keeps it until it goes back to NULL.

@@ -4,7 +4,7 @@
 // Xing/LAME header) and hands the same audio on as a WAV stream on its "src" pad.
 //
 //   sink -> audioconvert -> tee -> queue -> audioconvert -> audioresample -> lamemp3enc
-//                                   |        -> xingmux -> filesink (the MP3 file)
+//                                   |        -> Xing header writer -> filesink (the MP3 file)
 //                                   +-> queue -> audioconvert -> wavenc -> src
 //
 // The MP3 path is fixed when the element goes from NULL to READY: the "location" property

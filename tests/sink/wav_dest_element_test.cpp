@@ -284,6 +284,8 @@ TEST_F(WavDestTest, KilledRecordingLeavesADecodableMp3UpToTheKill) {
   // What was encoded up to the kill is on disk, give or take the last second.
   EXPECT_GT(a.durationSeconds, 1.5);
   EXPECT_NEAR(a.dominantFrequencyHz, kToneHz, 2.0);
+  // The header was never finished: it must state no length rather than a wrong one.
+  EXPECT_LT(HeaderDurationSeconds(mp3), 0);
 }
 
 }  // namespace
