@@ -23,6 +23,7 @@
 #include "resources/templates.h"
 #include "settings/output_file.h"
 #include "settings/settings_keys.h"
+#include "settings/temp_wav.h"
 
 namespace tonvale::app {
 
@@ -204,8 +205,9 @@ bool RecorderDialog::OnInitDialog() {
   // 10.
   engine_.m_bOnlyOnce =
       services_.profile.GetProfileInt(opt::kSection, opt::kOnlyOnce, opt::kOnlyOnceDefault);
-  // 11. The temporary WAV file.
-  engine_.m_szTempWavFile = settings::TempWavPath();
+  // 11. The temporary WAV file, this copy's own, with a killed recording's remains repaired.
+  tempWav_ = settings::TempWavClaim::Take(settings::TempFolder());
+  engine_.m_szTempWavFile = tempWav_.path();
   // 12.
   control(kHomepage)->hide();
   // 13, 14. The transport buttons' face.

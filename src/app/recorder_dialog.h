@@ -13,6 +13,7 @@
 #include "platform/services.h"
 #include "recorder/recorder_controls.h"
 #include "recorder/recorder_engine.h"
+#include "settings/temp_wav.h"
 
 class QComboBox;
 class QLabel;
@@ -116,6 +117,8 @@ class RecorderDialog : public QDialog, public recorder::RecorderControls {
   void LogLists() const;
 
   DialogServices services_;
+  // Declared before the engine, so the claim outlives a recording the engine finishes.
+  settings::TempWavClaim tempWav_;
   recorder::RecorderEngine engine_;
   hotkeys::HotkeyTable hotkeys_;
   std::map<int, QWidget*> controls_;

@@ -20,13 +20,13 @@ QString WithMp3Extension(const QString& chosenPath) {
   return stem + QStringLiteral(".mp3");
 }
 
-QString TempWavPath() {
+QString TempFolder() {
   // A TMPDIR that names no folder makes QDir::tempPath() empty; the file must not land in /.
-  QString folder = QDir::tempPath();
+  const QString folder = QDir::tempPath();
   if (folder.isEmpty() || !QFileInfo(folder).isDir()) {
-    folder = QStringLiteral("/tmp");
+    return QStringLiteral("/tmp");
   }
-  return folder + QStringLiteral("/qorntemp.wav");
+  return folder;
 }
 
 }  // namespace tonvale::settings

@@ -162,15 +162,20 @@ TEST_F(RobustnessTest, KilledMidRecordingKeepsAPlayableMp3AndTheNextStartRecords
   EXPECT_LE(mp3.durationSeconds, recorded + 0.5);
   EXPECT_NEAR(mp3.dominantFrequencyHz, 1000.0, 15.0);
   EXPECT_LT(mp3.longestSilenceSeconds, 0.25);
-  // The temporary WAV keeps its audio but not its length (documented); the next recording
-  // overwrites it.
+  // The next start comes up normally, and first gives the temporary WAV the length its
+  // header never got: it plays up to the kill, like the MP3.
   const QString wav = home.filePath(QStringLiteral("qorntemp.wav"));
-  EXPECT_GT(QFileInfo(wav).size(), 44);
-
-  // The next start comes up normally and records over the remains.
   const pid_t again = Start();
   ASSERT_GT(again, 0);
   ASSERT_TRUE(WaitForWindows("Tonvale", 1));
+  const AudioAnalysis killedWav = AnalyzeAudioFile(wav.toStdString());
+  ASSERT_TRUE(killedWav.ok) << killedWav.error;
+  EXPECT_GT(killedWav.durationSeconds, recorded - 1.0);
+  EXPECT_LE(killedWav.durationSeconds, recorded + 0.5);
+  EXPECT_NEAR(HeaderDurationSeconds(wav.toStdString()), killedWav.durationSeconds, 0.01);
+  EXPECT_NEAR(killedWav.dominantFrequencyHz, 1000.0, 15.0);
+
+  // It records over the remains.
   ASSERT_TRUE(Key("ctrl+alt+r"));
   std::this_thread::sleep_for(3s);
   ASSERT_TRUE(Key("ctrl+alt+s"));
@@ -307,6 +312,17 @@ TEST_F(RobustnessTest, TwoCopiesRecordToTheirOwnFiles) {
   EXPECT_NEAR(HeaderDurationSeconds(b.toStdString()), second_mp3.durationSeconds, 0.1);
   EXPECT_LT(first_mp3.longestSilenceSeconds, 0.25);
   EXPECT_LT(second_mp3.longestSilenceSeconds, 0.25);
+  // Each copy has a temporary WAV of its own, holding its own recording whole.
+  const AudioAnalysis first_wav =
+      AnalyzeAudioFile(home.filePath(QStringLiteral("qorntemp.wav")).toStdString());
+  const AudioAnalysis second_wav =
+      AnalyzeAudioFile(home.filePath(QStringLiteral("qorntemp-2.wav")).toStdString());
+  ASSERT_TRUE(first_wav.ok) << first_wav.error;
+  ASSERT_TRUE(second_wav.ok) << second_wav.error;
+  EXPECT_NEAR(first_wav.durationSeconds, first_mp3.durationSeconds, 0.1);
+  EXPECT_NEAR(second_wav.durationSeconds, second_mp3.durationSeconds, 0.1);
+  EXPECT_LT(first_wav.longestSilenceSeconds, 0.25);
+  EXPECT_LT(second_wav.longestSilenceSeconds, 0.25);
 }
 
 }  // namespace

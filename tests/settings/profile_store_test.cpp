@@ -120,9 +120,9 @@ TEST(OutputFile, BrowseRules) {
   const QString folder = temp.filePath(QStringLiteral("x y"));
   ASSERT_TRUE(QDir().mkpath(folder));
   qputenv("TMPDIR", folder.toUtf8());
-  EXPECT_EQ(TempWavPath(), folder + QStringLiteral("/qorntemp.wav"));
+  EXPECT_EQ(TempFolder(), folder);
   qputenv("TMPDIR", temp.filePath(QStringLiteral("missing")).toUtf8());
-  EXPECT_EQ(TempWavPath(), QStringLiteral("/tmp/qorntemp.wav"));
+  EXPECT_EQ(TempFolder(), QStringLiteral("/tmp"));
 }
 
 }  // namespace
