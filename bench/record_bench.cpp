@@ -15,6 +15,7 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 #include <QThread>
+#include <atomic>
 #include <cstdio>
 #include <string>
 #include <thread>
@@ -55,7 +56,10 @@ int main(int argc, char** argv) {
   const pid_t noise = tonvale::testing::StartProgram(
       {"gst-launch-1.0", "-q", "audiotestsrc", "is-live=true", "wave=pink-noise", "volume=0.3", "!",
        "audioconvert", "!", "pulsesink", "device=bench"});
-  QThread::msleep(500);
+  // A null sink renders in large blocks until its first client has run for a while; a
+  // recording started earlier waits for the end of such a block (about a second), which no
+  // sound card does.
+  QThread::msleep(3000);
 
   platform::GstMediaFactory media(
       QDir(QStringLiteral(TONVALE_BENCH_PLUGIN_DIR)).absolutePath().toStdString(),
@@ -86,24 +90,27 @@ int main(int argc, char** argv) {
   getrusage(RUSAGE_SELF, &before);
   QElapsedTimer clock;
   clock.start();
+  // Watches the files from another thread, since Record itself waits for the graph to run.
+  // The first audio is in a file once it grows past its header: the 44 bytes of the WAV
+  // header; the MP3 writer writes whole 2 KiB blocks, the first of them the Xing frame
+  // followed by audio.
+  std::atomic<qint64> firstWavMs{-1};
+  std::atomic<qint64> firstMp3Ms{-1};
+  std::thread watcher([&] {
+    while (clock.elapsed() < 5000 && (firstWavMs < 0 || firstMp3Ms < 0)) {
+      if (firstWavMs < 0 && FileSize(engine.m_szTempWavFile) > 44)
+        firstWavMs = clock.elapsed();
+      if (firstMp3Ms < 0 && FileSize(engine.m_strOutputFile) > 0)
+        firstMp3Ms = clock.elapsed();
+      std::this_thread::sleep_for(std::chrono::microseconds(500));
+    }
+  });
   engine.OnRecord();
   const qint64 recordReturnedMs = clock.elapsed();
+  watcher.join();
   if (engine.m_bRecording != 1) {
     std::fprintf(stderr, "recording did not start\n");
     return 1;
-  }
-  // The first audio is in a file once it grows past its header: 44 bytes of WAV header, and
-  // for the MP3 the Xing frame the sink writes ahead of the audio.
-  const long mp3Header = 2048;
-  qint64 firstWavMs = -1;
-  qint64 firstMp3Ms = -1;
-  while (clock.elapsed() < 5000 && (firstWavMs < 0 || firstMp3Ms < 0)) {
-    if (firstWavMs < 0 && FileSize(engine.m_szTempWavFile) > 44)
-      firstWavMs = clock.elapsed();
-    if (firstMp3Ms < 0 && FileSize(engine.m_strOutputFile) > mp3Header) {
-      firstMp3Ms = clock.elapsed();
-    }
-    std::this_thread::sleep_for(std::chrono::microseconds(500));
   }
   std::this_thread::sleep_for(std::chrono::milliseconds(seconds * 1000 - clock.elapsed()));
   QElapsedTimer stopClock;
@@ -131,9 +138,9 @@ int main(int argc, char** argv) {
   const double minutes = seconds / 60.0;
   std::printf("| measure | value |\n|---|---|\n");
   std::printf("| Record command to first audio in the WAV | %lld ms |\n",
-              static_cast<long long>(firstWavMs));
+              static_cast<long long>(firstWavMs.load()));
   std::printf("| Record command to first audio in the MP3 | %lld ms |\n",
-              static_cast<long long>(firstMp3Ms));
+              static_cast<long long>(firstMp3Ms.load()));
   std::printf("| Record command handled (chain built, graph running) | %lld ms |\n",
               static_cast<long long>(recordReturnedMs));
   std::printf("| Stop to both files complete | %lld ms |\n", static_cast<long long>(stopMs));
