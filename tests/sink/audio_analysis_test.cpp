@@ -59,25 +59,6 @@ std::string WriteToneGapTone(const std::string& dir, int rate, int channels, dou
   return path;
 }
 
-// An MPEG-1 Layer III frame header (128 kbit/s, 44.1 kHz) carrying a Xing tag, optionally
-// behind an ID3v2 tag.
-std::string WriteXingMp3(const std::string& dir, bool mono, std::uint32_t frames, bool id3) {
-  std::vector<char> file;
-  if (id3) {
-    file.insert(file.end(), {'I', 'D', '3', 4, 0, 0, 0, 0, 1, 0});  // 128-byte tag body
-    file.insert(file.end(), 128, '\0');
-  }
-  file.insert(file.end(), {'\xFF', '\xFB', '\x90', static_cast<char>(mono ? 0xC4 : 0x44)});
-  file.insert(file.end(), mono ? 17 : 32, '\0');
-  file.insert(file.end(), {'X', 'i', 'n', 'g', 0, 0, 0, 1});
-  for (int i = 3; i >= 0; --i) file.push_back(static_cast<char>(frames >> (8 * i)));
-  file.insert(file.end(), 400, '\0');
-  const std::string path = dir + "/xing.mp3";
-  std::ofstream(path, std::ios::binary)
-      .write(file.data(), static_cast<std::streamsize>(file.size()));
-  return path;
-}
-
 class AudioAnalysisTest : public ::testing::Test {
  protected:
   void SetUp() override { dir_ = tonvale::testing::MakeTempDir("tonvale-analysis-"); }
@@ -106,16 +87,6 @@ TEST_F(AudioAnalysisTest, MeasuresLengthPitchLevelAndGapOfAKnownWav) {
     // Blocks are 10 ms, so the measured gap is the whole blocks inside it.
     EXPECT_NEAR(a.longestSilenceSeconds, c.gap, 0.02);
     EXPECT_NEAR(HeaderDurationSeconds(path), 1.0 + c.gap, 1.0 / c.rate);
-  }
-}
-
-TEST_F(AudioAnalysisTest, ReadsTheFrameCountOfAnMp3XingHeader) {
-  for (bool mono : {true, false}) {
-    for (bool id3 : {false, true}) {
-      SCOPED_TRACE(std::string(mono ? "mono" : "stereo") + (id3 ? " behind ID3" : ""));
-      EXPECT_NEAR(HeaderDurationSeconds(WriteXingMp3(dir_, mono, 1000, id3)), 1000.0 * 1152 / 44100,
-                  1e-9);
-    }
   }
 }
 
