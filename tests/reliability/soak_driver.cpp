@@ -65,8 +65,11 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "no private PulseAudio\n");
     return 1;
   }
-  const pid_t tone = pulse.playTone("soak", 1000);
-  QThread::msleep(500);
+  // The player keeps a second of tone queued, so that a gap in the recording is the
+  // recorder's and not a player starved on a busy machine; the recording starts once the
+  // tone flows steadily.
+  const pid_t tone = pulse.playTone("soak", 1000, 1000);
+  QThread::msleep(3000);
 
   platform::GstMediaFactory media(
       QDir(QStringLiteral(TONVALE_SOAK_PLUGIN_DIR)).absolutePath().toStdString(),

@@ -142,10 +142,18 @@ int PrivatePulse::loadNullSink(const std::string& name, const std::string& descr
   return rc == 0 ? std::atoi(out.c_str()) : -1;
 }
 
-pid_t PrivatePulse::playTone(const std::string& sink, int frequency) {
-  pid_t pid = StartProgram({"gst-launch-1.0", "-q", "audiotestsrc", "is-live=true", "wave=sine",
-                            "freq=" + std::to_string(frequency), "volume=0.5", "!", "audioconvert",
-                            "!", "pulsesink", "device=" + sink});
+pid_t PrivatePulse::playTone(const std::string& sink, int frequency, int bufferMs) {
+  std::vector<std::string> argv = {"gst-launch-1.0", "-q",
+                                   "audiotestsrc",   "is-live=true",
+                                   "wave=sine",      "freq=" + std::to_string(frequency),
+                                   "volume=0.5",     "!",
+                                   "audioconvert",   "!",
+                                   "pulsesink",      "device=" + sink};
+  if (bufferMs > 0) {
+    argv.push_back("buffer-time=" + std::to_string(bufferMs * 1000));
+    argv.push_back("latency-time=" + std::to_string(bufferMs * 100));
+  }
+  pid_t pid = StartProgram(argv);
   if (pid > 0)
     tones_.push_back(pid);
   return pid;

@@ -28,7 +28,9 @@ class PrivatePulse {
   // Loads another null sink; returns the module index or -1.
   int loadNullSink(const std::string& name, const std::string& description = {});
   // Starts a process that plays a sine tone into the sink until stopTone(); returns its pid.
-  pid_t playTone(const std::string& sink, int frequency);
+  // With `bufferMs`, the player keeps that much audio queued at the server instead of
+  // pulsesink's 200 ms, so a busy machine does not starve it (it starts that much later).
+  pid_t playTone(const std::string& sink, int frequency, int bufferMs = 0);
   void stopTone(pid_t pid);
 
  private:
