@@ -115,6 +115,7 @@ pactl info >/dev/null 2>&1 || { echo "demo.sh: PulseAudio did not start" >&2; ca
 gst-launch-1.0 -q audiotestsrc is-live=true wave=sine freq="$freq" volume=0.5 ! audioconvert \
   ! pulsesink device=tonvale_demo >"$run/tone.log" 2>&1 &
 tone_pid=$!
+tone_started=$(date +%s.%N)
 
 # Settings of a first start that already names the output file and has seen the hint.
 mkdir -p "$(dirname "$settings")"
@@ -132,6 +133,9 @@ for _ in $(seq 150); do
 done
 [ -n "$window" ] || { echo "demo.sh: the window did not appear ($out/program.log)" >&2; exit 1; }
 sleep 1
+# A freshly fed null sink renders in blocks of about a second, so a recording of its monitor
+# started at once would begin that much late: let the tone play for 3 s first.
+sleep "$(awk -v t0="$tone_started" -v now="$(date +%s.%N)" 'BEGIN { w = 3 - (now - t0); printf "%.2f", (w > 0 ? w : 0) }')"
 
 say "recording ${seconds}s of a ${freq} Hz tone"
 half=$(awk -v s="$seconds" 'BEGIN { printf "%.2f", s / 2 }')
