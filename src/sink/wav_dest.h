@@ -1,7 +1,7 @@
 #pragma once
 
 // "WAV Dest": a bin that encodes its raw audio input to an MP3 file (LAME, VBR -V2, with a
-// Xing/LAME header) and hands the same audio on as a WAV stream on its "src" pad.
+// Xing header) and hands the same audio on as a WAV stream on its "src" pad.
 //
 //   sink -> audioconvert -> tee -> queue -> audioconvert -> audioresample -> lamemp3enc
 //                                   |        -> Xing header writer -> filesink (the MP3 file)
