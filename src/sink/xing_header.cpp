@@ -27,6 +27,13 @@ std::size_t FrameBytes(int version, int kbps, int sampleRate, bool padded) {
   return static_cast<std::size_t>(factor * kbps / sampleRate + (padded ? 1 : 0));
 }
 
+// Side information of a frame with these header bits, not counting a CRC.
+std::size_t SideInfoBytes(std::uint32_t bits) {
+  const bool mpeg1 = ((bits >> 19) & 3) == 3;
+  const bool mono = ((bits >> 6) & 3) == 3;
+  return mpeg1 ? (mono ? 17 : 32) : (mono ? 9 : 17);
+}
+
 void PutBe32(std::uint8_t* p, std::uint32_t v) {
   for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(v >> (24 - 8 * i));
 }
@@ -56,9 +63,7 @@ std::optional<Mp3FrameHeader> ParseMp3FrameHeader(const std::uint8_t* data) {
   h.samplesPerFrame = version == 3 ? 1152 : 576;
   const int kbps = (version == 3 ? kMpeg1Kbps : kMpeg2Kbps)[bitrateIndex];
   h.frameBytes = FrameBytes(version, kbps, h.sampleRate, (bits & kPaddingBit) != 0);
-  const bool mono = ((bits >> 6) & 3) == 3;
-  h.sideInfoBytes =
-      (version == 3 ? (mono ? 17 : 32) : (mono ? 9 : 17)) + ((bits & kNoCrcBit) == 0 ? 2 : 0);
+  h.sideInfoBytes = SideInfoBytes(bits) + ((bits & kNoCrcBit) == 0 ? 2 : 0);
   return h;
 }
 
@@ -164,8 +169,7 @@ void Mp3StreamCounter::Consume(const std::uint8_t* data, std::size_t size) {
 
 std::vector<std::uint8_t> BuildXingFrame(const Mp3FrameHeader& first, std::uint64_t frames,
                                          const XingSeekTable& table, std::uint64_t audioBytes) {
-  const bool mono = ((first.bits >> 6) & 3) == 3;
-  const std::size_t sideInfo = first.version == 3 ? (mono ? 17 : 32) : (mono ? 9 : 17);
+  const std::size_t sideInfo = SideInfoBytes(first.bits);  // the frame gets no CRC
   const std::size_t needed = 4 + sideInfo + kTagBytes;
   const int* kbps = first.version == 3 ? kMpeg1Kbps : kMpeg2Kbps;
   int index = 1;
