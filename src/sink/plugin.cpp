@@ -3,11 +3,14 @@
 #include <gst/gst.h>
 
 #include "sink/wav_dest.h"
+#include "sink/xing_writer.h"
 
 namespace {
 
 gboolean PluginInit(GstPlugin* plugin) {
-  return tonvale::sink::RegisterWavDest(plugin);
+  // The Xing writer is a part of WAV Dest; registered too, so it can be tried on its own.
+  return tonvale::sink::RegisterWavDest(plugin) &&
+         gst_element_register(plugin, "tonvalexingwriter", GST_RANK_NONE, TONVALE_TYPE_XING_WRITER);
 }
 
 }  // namespace

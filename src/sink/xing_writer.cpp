@@ -38,11 +38,13 @@ GstBuffer* ToBuffer(const std::vector<std::uint8_t>& bytes) {
   return gst_buffer_new_memdup(bytes.data(), bytes.size());
 }
 
-// The header for what went through so far.
+// The header for what went through so far. Frames that could not be counted would make it
+// state too short a length: then it states none, like the placeholder.
 GstBuffer* FinalHeader(TonvaleXingWriter* self) {
   const auto& counter = *self->counter;
-  return ToBuffer(tonvale::sink::BuildXingFrame(*counter.firstFrame(), counter.table().frames(),
-                                                counter.table(), counter.bytes()));
+  const std::uint64_t frames = counter.lostSync() ? 0 : counter.table().frames();
+  return ToBuffer(tonvale::sink::BuildXingFrame(*counter.firstFrame(), frames, counter.table(),
+                                                counter.bytes()));
 }
 
 // Reserves the room the final header takes.
@@ -98,7 +100,7 @@ gboolean SinkEvent(GstPad* pad, GstObject* parent, GstEvent* event) {
     case GST_EVENT_EOS: {
       if (self->headerSent) {
         if (self->counter->lostSync())
-          GST_WARNING_OBJECT(self, "the stream lost frame sync; the header counts its bytes only");
+          GST_WARNING_OBJECT(self, "the stream lost frame sync; the header states no length");
         PushByteSegment(self, gst_event_get_seqnum(event));
         const GstFlowReturn flow = gst_pad_push(self->srcPad, FinalHeader(self));
         if (flow != GST_FLOW_OK)

@@ -11,6 +11,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -248,6 +249,42 @@ TEST_F(WavDestTest, FullDiskStopsTheRunWithAnErrorNamingTheFile) {
   EXPECT_EQ(run.errorDomain, GST_RESOURCE_ERROR);
   EXPECT_EQ(run.errorText, "Could not write to \"/dev/full\": No space left on device");
   EXPECT_EQ(run.errorSource, "dest");  // the sink itself, not a part inside it
+}
+
+// MPEG-1 Layer III frames (128 kbit/s, 44.1 kHz, joint stereo: 417 bytes each) through the
+// Xing writer alone, cut into filesrc's buffers without regard to frame borders.
+TEST_F(WavDestTest, XingWriterStatesTheLengthOnlyOfAStreamItCouldCount) {
+  constexpr int kFrames = 300;
+  constexpr std::size_t kFrameBytes = 417;
+  for (bool garbage : {false, true}) {
+    SCOPED_TRACE(garbage ? "bytes that are no frame in the middle" : "whole frames");
+    std::string stream;
+    for (int i = 0; i < kFrames; ++i) {
+      if (garbage && i == kFrames / 2)
+        stream.append(100, '\0');
+      std::string frame(kFrameBytes, '\0');
+      frame.replace(0, 4, "\xFF\xFB\x90\x44");
+      stream += frame;
+    }
+    const std::string in = dir_ + "/in.mp3";
+    const std::string out = dir_ + "/out.mp3";
+    std::ofstream(in, std::ios::binary) << stream;
+    std::string output;
+    ASSERT_EQ(
+        tonvale::testing::RunProgram({"gst-launch-1.0", "-q", "filesrc", "location=" + in,
+                                      "blocksize=1000", "!", "audio/mpeg,mpegversion=1,layer=3",
+                                      "!", "tonvalexingwriter", "!", "filesink", "location=" + out},
+                                     &output),
+        0)
+        << output;
+    // The stream follows one Xing frame of the same shape: 48 kbit/s (156 bytes) fits the tag.
+    EXPECT_EQ(fs::file_size(out), stream.size() + 156);
+    if (garbage) {
+      EXPECT_LT(HeaderDurationSeconds(out), 0) << "a frame count it could not finish";
+    } else {
+      EXPECT_NEAR(HeaderDurationSeconds(out), kFrames * 1152 / 44100.0, 1e-9);
+    }
+  }
 }
 
 TEST_F(WavDestTest, WorksFromGstLaunch) {
