@@ -150,6 +150,10 @@ pid_t PrivatePulse::playTone(const std::string& sink, int frequency, int bufferM
                                    "audioconvert",   "!",
                                    "pulsesink",      "device=" + sink};
   if (bufferMs > 0) {
+    // Paced by the server alone: a generator that is not live, into a sink that does not
+    // sync to a clock, so the player never resyncs (which inserts silence or drops tone).
+    argv[3] = "is-live=false";
+    argv.push_back("sync=false");
     argv.push_back("buffer-time=" + std::to_string(bufferMs * 1000));
     argv.push_back("latency-time=" + std::to_string(bufferMs * 100));
   }

@@ -29,7 +29,8 @@ class PrivatePulse {
   int loadNullSink(const std::string& name, const std::string& description = {});
   // Starts a process that plays a sine tone into the sink until stopTone(); returns its pid.
   // With `bufferMs`, the player keeps that much audio queued at the server instead of
-  // pulsesink's 200 ms, so a busy machine does not starve it (it starts that much later).
+  // pulsesink's 200 ms and is paced by the server alone, so neither a busy machine nor the
+  // player's own clock corrections put gaps into the tone.
   pid_t playTone(const std::string& sink, int frequency, int bufferMs = 0);
   void stopTone(pid_t pid);
 
