@@ -121,12 +121,14 @@ int main(int argc, char** argv) {
   getrusage(RUSAGE_SELF, &after);
   const double programCpu = CpuSeconds(after) - CpuSeconds(before);
 
-  // The same encoder on the same source with pulsesrc's default buffering.
+  // The same encoder on the same source with pulsesrc's default buffering, in the format the
+  // program records the null sink's monitor in (stereo at 44.1 kHz, as the source delivers).
   const QString bare = dir.filePath(QStringLiteral("bare.mp3"));
   const pid_t pipeline = tonvale::testing::StartProgram(
-      {"gst-launch-1.0", "-q", "-e", "pulsesrc", "device=bench.monitor", "!", "audioconvert", "!",
-       "lamemp3enc", "target=quality", "quality=2", "!", "filesink",
-       "location=" + bare.toStdString()});
+      {"gst-launch-1.0", "-q", "-e", "pulsesrc", "device=bench.monitor", "!",
+       "audio/x-raw,channels=2,rate=44100", "!", "audioconvert", "!",
+       "audio/x-raw,format=S16LE,channels=2,rate=44100", "!", "lamemp3enc", "target=quality",
+       "quality=2", "!", "filesink", "location=" + bare.toStdString()});
   std::this_thread::sleep_for(std::chrono::seconds(seconds));
   kill(pipeline, SIGINT);
   int status = 0;

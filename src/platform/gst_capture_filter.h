@@ -4,7 +4,9 @@
 //
 // Its pins: the input pins handed to the constructor (the device's input lines, in order),
 // then one output pin named "Capture". When the graph runs, it records from the PulseAudio
-// source that `source()` names at that moment ("" is the server's default source).
+// source that `source()` names at that moment ("" is the server's default source), in the
+// source's own channel layout, and delivers 16-bit audio in the format a recording keeps of
+// it (capture_format.h): the sound server never mixes or resamples.
 
 #include <gst/gst.h>
 
@@ -14,13 +16,14 @@
 #include <string>
 #include <vector>
 
+#include "platform/capture_format.h"
 #include "platform/media.h"
 
 namespace tonvale::platform {
 
 class GstCaptureFilter : public Filter, public std::enable_shared_from_this<GstCaptureFilter> {
  public:
-  using SourceFn = std::function<std::string()>;
+  using SourceFn = std::function<CaptureSource()>;
   GstCaptureFilter(std::vector<std::shared_ptr<Pin>> inputPins, SourceFn source);
   ~GstCaptureFilter() override;
 
@@ -29,8 +32,8 @@ class GstCaptureFilter : public Filter, public std::enable_shared_from_this<GstC
 
   // The graph the filter is in, or null. Queue device events through it; thread-safe.
   void NotifyGraph(long code, std::intptr_t param1, std::intptr_t param2);
-  // The PulseAudio source name to record from now.
-  std::string source() const;
+  // The PulseAudio source to record from now, and its format.
+  CaptureSource source() const;
 
  private:
   friend class GstFilterGraph;
@@ -39,13 +42,18 @@ class GstCaptureFilter : public Filter, public std::enable_shared_from_this<GstC
   // ghost "src" pad. Null when the elements could not be made.
   GstElement* element() const { return bin_; }
   GstElement* pulseSource() const { return pulse_; }
-  // Points the PulseAudio source at source(); the graph calls it before the pipeline starts.
+  // Points the PulseAudio source at source() and sets the formats before and after the
+  // converters; the graph calls it before the pipeline starts.
   void ApplySource();
+  void ApplyFormat(const CaptureFormat& format);
   MediaEventSink* graph() const;
   bool IsOutputPin(const Pin* pin) const { return pin != nullptr && pin == output_.get(); }
 
   GstElement* bin_ = nullptr;
   GstElement* pulse_ = nullptr;
+  GstElement* sourceCaps_ = nullptr;  // what the server delivers
+  GstElement* convert_ = nullptr;     // mixes more than two channels down
+  GstElement* recordedCaps_ = nullptr;
   std::vector<std::shared_ptr<Pin>> inputs_;
   std::shared_ptr<Pin> output_;
   SourceFn source_;

@@ -42,7 +42,7 @@ class DefaultSourceMoniker : public Moniker {
     if (filter == nullptr)
       return E_POINTER;
     *filter = std::make_shared<GstCaptureFilter>(std::vector<std::shared_ptr<Pin>>{},
-                                                 [] { return std::string(); });
+                                                 [] { return CaptureSource{}; });
     return S_OK;
   }
 };

@@ -73,6 +73,51 @@ HRESULT ResultOf(int error) {
   return error == PA_ERR_NOENTITY ? VFW_E_NO_CAPTURE_HARDWARE : E_FAIL;
 }
 
+Speaker SpeakerOf(pa_channel_position_t position) {
+  switch (position) {
+    case PA_CHANNEL_POSITION_MONO:
+      return Speaker::Mono;
+    case PA_CHANNEL_POSITION_FRONT_LEFT:
+      return Speaker::FrontLeft;
+    case PA_CHANNEL_POSITION_FRONT_RIGHT:
+      return Speaker::FrontRight;
+    case PA_CHANNEL_POSITION_FRONT_CENTER:
+      return Speaker::FrontCenter;
+    case PA_CHANNEL_POSITION_LFE:
+      return Speaker::Lfe;
+    case PA_CHANNEL_POSITION_REAR_LEFT:
+      return Speaker::RearLeft;
+    case PA_CHANNEL_POSITION_REAR_RIGHT:
+      return Speaker::RearRight;
+    case PA_CHANNEL_POSITION_REAR_CENTER:
+      return Speaker::RearCenter;
+    case PA_CHANNEL_POSITION_SIDE_LEFT:
+      return Speaker::SideLeft;
+    case PA_CHANNEL_POSITION_SIDE_RIGHT:
+      return Speaker::SideRight;
+    case PA_CHANNEL_POSITION_FRONT_LEFT_OF_CENTER:
+      return Speaker::FrontLeftOfCenter;
+    case PA_CHANNEL_POSITION_FRONT_RIGHT_OF_CENTER:
+      return Speaker::FrontRightOfCenter;
+    case PA_CHANNEL_POSITION_TOP_CENTER:
+      return Speaker::TopCenter;
+    case PA_CHANNEL_POSITION_TOP_FRONT_LEFT:
+      return Speaker::TopFrontLeft;
+    case PA_CHANNEL_POSITION_TOP_FRONT_RIGHT:
+      return Speaker::TopFrontRight;
+    case PA_CHANNEL_POSITION_TOP_FRONT_CENTER:
+      return Speaker::TopFrontCenter;
+    case PA_CHANNEL_POSITION_TOP_REAR_LEFT:
+      return Speaker::TopRearLeft;
+    case PA_CHANNEL_POSITION_TOP_REAR_RIGHT:
+      return Speaker::TopRearRight;
+    case PA_CHANNEL_POSITION_TOP_REAR_CENTER:
+      return Speaker::TopRearCenter;
+    default:
+      return Speaker::Other;
+  }
+}
+
 void FillSource(const pa_source_info* i, PulseSource* s) {
   s->index = i->index;
   s->name = Text(i->name);
@@ -89,6 +134,15 @@ void FillSource(const pa_source_info* i, PulseSource* s) {
                         port->description != nullptr ? Text(port->description) : Text(port->name)});
   }
   s->activePort = i->active_port != nullptr ? Text(i->active_port->name) : std::string();
+  s->format = {};
+  if (pa_sample_spec_valid(&i->sample_spec) != 0) {
+    s->format.channels = i->sample_spec.channels;
+    s->format.rate = static_cast<int>(i->sample_spec.rate);
+    if (i->channel_map.channels == i->sample_spec.channels) {
+      for (unsigned c = 0; c < i->channel_map.channels; ++c)
+        s->format.speakers.push_back(SpeakerOf(i->channel_map.map[c]));
+    }
+  }
 }
 
 }  // namespace

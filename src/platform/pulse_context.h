@@ -23,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/capture_format.h"
 #include "platform/result.h"
 
 Q_DECLARE_LOGGING_CATEGORY(lcDevices)
@@ -51,6 +52,7 @@ struct PulseSource {
   std::vector<PulsePort> ports;            // in the server's order
   std::string activePort;
   pa_cvolume volume{};
+  CaptureFormat format;  // what the source delivers: channels, rate and their places
 };
 
 struct PulseSink {

@@ -11,13 +11,23 @@ namespace tonvale::platform {
 
 namespace {
 
+// The chosen line's source as it is now: its format may have changed since it was listed.
+CaptureSource CurrentSource(PulseContext& context, const PulseLineSelection& selection) {
+  CaptureSource chosen;
+  chosen.name = selection.source();
+  PulseSource info;
+  if (Succeeded(context.QuerySource(chosen.name.empty() ? "@DEFAULT_SOURCE@" : chosen.name, &info)))
+    chosen.format = info.format;
+  return chosen;
+}
+
 // A capture filter that watches its device while it is in a graph.
 class PulseCaptureFilter : public GstCaptureFilter {
  public:
   PulseCaptureFilter(std::shared_ptr<PulseContext> context, PulseDevice device,
                      const std::shared_ptr<PulseLineSelection>& selection)
       : GstCaptureFilter(MakePulseInputPins(context, selection),
-                         [selection] { return selection->source(); }),
+                         [context, selection] { return CurrentSource(*context, *selection); }),
         context_(std::move(context)),
         device_(std::move(device)) {}
 

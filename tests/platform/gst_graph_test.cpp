@@ -78,8 +78,9 @@ class GstGraphTest : public ::testing::Test {
     ASSERT_EQ(graph_->QueryMediaControl(&control_), S_OK);
     ASSERT_EQ(graph_->QueryMediaEvent(&events_), S_OK);
     capture_ = std::make_shared<GstCaptureFilter>(
-        std::vector<std::shared_ptr<Pin>>{std::make_shared<NamedPin>("Microphone")},
-        [] { return std::string("nowhere"); });
+        std::vector<std::shared_ptr<Pin>>{std::make_shared<NamedPin>("Microphone")}, [] {
+          return CaptureSource{"nowhere", {}};
+        });
   }
 
   std::shared_ptr<Filter> MakeSink() {
@@ -146,7 +147,7 @@ TEST(GstMediaFactoryTest, DefaultDeviceRecordsFromTheDefaultSource) {
   ASSERT_EQ(moniker->BindToObject(&filter), S_OK);
   auto* capture = dynamic_cast<GstCaptureFilter*>(filter.get());
   ASSERT_NE(capture, nullptr);
-  EXPECT_EQ(capture->source(), "");
+  EXPECT_EQ(capture->source().name, "");
   EXPECT_NE(monikers->Next(&moniker), S_OK);
 }
 

@@ -55,8 +55,9 @@ class GstRecordingTest : public ::testing::Test {
   }
 
   std::shared_ptr<GstCaptureFilter> MakeCapture(const std::string& source) {
-    return std::make_shared<GstCaptureFilter>(std::vector<std::shared_ptr<Pin>>{},
-                                              [source] { return source; });
+    return std::make_shared<GstCaptureFilter>(std::vector<std::shared_ptr<Pin>>{}, [source] {
+      return CaptureSource{source, {}};
+    });
   }
 
   static std::shared_ptr<Pin> FirstOutputPin(const std::shared_ptr<Filter>& filter) {

@@ -92,11 +92,11 @@ TEST(PulseDevicesTest, NullSinksAreDevicesInAStableOrderWithTheirMonitorAsLine) 
     auto* capture = dynamic_cast<GstCaptureFilter*>(filter.get());
     ASSERT_NE(capture, nullptr);
     EXPECT_EQ(PinsOf(*filter), (std::vector<std::string>{"in:" + expected[i], "out:Capture"}));
-    EXPECT_EQ(capture->source(), sources[i]);
+    EXPECT_EQ(capture->source().name, sources[i]);
     auto mixer = MixerOfFirstPin(*filter);
     ASSERT_NE(mixer, nullptr);
     ASSERT_EQ(mixer->put_Enable(true), S_OK);
-    EXPECT_EQ(capture->source(), sources[i]);
+    EXPECT_EQ(capture->source().name, sources[i]);
     ASSERT_EQ(mixer->put_MixLevel(0.5), S_OK);
     double level = 0;
     ASSERT_EQ(mixer->get_MixLevel(&level), S_OK);

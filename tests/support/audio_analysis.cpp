@@ -210,6 +210,7 @@ AudioAnalysis AnalyzeAudioFile(const std::string& path, double silenceThreshold)
   GstAppSink* sink = GST_APP_SINK(out);
 
   std::vector<float> mono;
+  std::vector<std::vector<float>> perChannel;
   double sumSquares = 0;
   std::uint64_t frames = 0;
   std::uint64_t blockFrames = 0;
@@ -244,6 +245,7 @@ AudioAnalysis AnalyzeAudioFile(const std::string& path, double silenceThreshold)
     if (result.channels == 0 && gst_audio_info_from_caps(&info, gst_sample_get_caps(sample))) {
       result.sampleRate = GST_AUDIO_INFO_RATE(&info);
       result.channels = GST_AUDIO_INFO_CHANNELS(&info);
+      perChannel.resize(static_cast<std::size_t>(result.channels));
     }
     GstMapInfo map;
     GstBuffer* buffer = gst_sample_get_buffer(sample);
@@ -255,6 +257,8 @@ AudioAnalysis AnalyzeAudioFile(const std::string& path, double silenceThreshold)
         double mix = 0;
         for (int c = 0; c < result.channels; ++c) {
           const double v = samples[f * static_cast<unsigned>(result.channels) + c];
+          perChannel[static_cast<std::size_t>(c)].push_back(static_cast<float>(v));
+          result.peak = std::max(result.peak, std::abs(v));
           mix += v;
           sumSquares += v * v;
           blockSquares += v * v;
@@ -287,6 +291,15 @@ AudioAnalysis AnalyzeAudioFile(const std::string& path, double silenceThreshold)
       std::sqrt(sumSquares / static_cast<double>(frames * static_cast<unsigned>(result.channels)));
   result.longestSilenceSeconds = static_cast<double>(longestRun) / result.sampleRate;
   result.dominantFrequencyHz = DominantFrequency(mono, result.sampleRate);
+  for (const auto& channel : perChannel) {
+    result.channelFrequencyHz.push_back(DominantFrequency(channel, result.sampleRate));
+    const std::size_t from = channel.size() / 4;
+    const std::size_t to = channel.size() - channel.size() / 4;
+    double squares = 0;
+    for (std::size_t i = from; i < to; ++i) squares += static_cast<double>(channel[i]) * channel[i];
+    const double rms = to > from ? std::sqrt(squares / static_cast<double>(to - from)) : 0;
+    result.channelLevelDb.push_back(20 * std::log10(std::max(rms, 1e-10)));
+  }
   return result;
 }
 

@@ -4,6 +4,7 @@
 // GStreamer can read (MP3, WAV, ...), and the length a file's header claims.
 
 #include <string>
+#include <vector>
 
 namespace tonvale::testing {
 
@@ -20,6 +21,12 @@ struct AudioAnalysis {
   double rms = 0;
   // The longest run of 10 ms blocks whose RMS stays below the silence threshold.
   double longestSilenceSeconds = 0;
+  // The largest sample magnitude of any channel.
+  double peak = 0;
+  // Per channel, over the middle half of the file (clear of how a stream starts and ends):
+  // the strongest frequency and the RMS level in dBFS.
+  std::vector<double> channelFrequencyHz;
+  std::vector<double> channelLevelDb;
 };
 
 // Decodes the whole file in-process (calls gst_init when needed). A block counts as silent

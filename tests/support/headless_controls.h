@@ -21,6 +21,7 @@ struct HeadlessControls : recorder::RecorderControls {
   std::map<int, std::unique_ptr<QTimer>> timers;
   QString status;
   int cardSel = -1, lineSel = -1, cards = 0, lines = 0;
+  std::vector<QString> cardNames, lineNames;
   QString field;
 
   QWidget* owner() override { return nullptr; }
@@ -28,7 +29,8 @@ struct HeadlessControls : recorder::RecorderControls {
   void EnableControl(int, bool) override {}
   QString OutputFieldText() const override { return field; }
   void SetOutputFieldText(const QString& t) override { field = t; }
-  int ComboAddString(int id, const QString&) override {
+  int ComboAddString(int id, const QString& text) override {
+    (id == recorder::id::kSoundCards ? cardNames : lineNames).push_back(text);
     return id == recorder::id::kSoundCards ? cards++ : lines++;
   }
   int ComboCount(int id) const override { return id == recorder::id::kSoundCards ? cards : lines; }
@@ -41,6 +43,7 @@ struct HeadlessControls : recorder::RecorderControls {
   }
   void ComboResetContent(int id) override {
     (id == recorder::id::kSoundCards ? cards : lines) = 0;
+    (id == recorder::id::kSoundCards ? cardNames : lineNames).clear();
     ComboSetCurSel(id, -1);
   }
   int SliderPos() const override { return 200; }
