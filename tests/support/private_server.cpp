@@ -43,11 +43,16 @@ std::string MakeTempDir(const std::string& prefix) {
   return buf.data();
 }
 
-pid_t StartProgram(const std::vector<std::string>& argv) {
+pid_t StartProgram(const std::vector<std::string>& argv, const std::string& logPath) {
   auto args = ArgvOf(argv);
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+  if (!logPath.empty()) {
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, logPath.c_str(),
+                                     O_WRONLY | O_CREAT | O_APPEND, 0600);
+    posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
+  }
   pid_t pid = -1;
   int rc = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
@@ -94,10 +99,26 @@ int RunProgram(const std::vector<std::string>& argv, std::string* output) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-PrivatePulse::PrivatePulse(const std::vector<std::string>& nullSinks) {
+SoundServer SoundServerUnderTest() {
+  const char* chosen = std::getenv("TONVALE_SOUND_SERVER");
+  return chosen != nullptr && std::strcmp(chosen, "pipewire") == 0 ? SoundServer::PipeWire
+                                                                   : SoundServer::PulseAudio;
+}
+
+PrivatePulse::PrivatePulse(const std::vector<std::string>& nullSinks)
+    : server_kind_(SoundServerUnderTest()) {
   dir_ = MakeTempDir("tonvale-pulse-");
   if (dir_.empty())
     return;
+  setenv("XDG_RUNTIME_DIR", dir_.c_str(), 1);
+  setenv("PULSE_RUNTIME_PATH", (dir_ + "/pulse").c_str(), 1);
+  server_ = "unix:" + dir_ + "/pulse/native";
+  setenv("PULSE_SERVER", server_.c_str(), 1);
+  ready_ =
+      server_kind_ == SoundServer::PipeWire ? StartPipeWire(nullSinks) : StartPulseAudio(nullSinks);
+}
+
+bool PrivatePulse::StartPulseAudio(const std::vector<std::string>& nullSinks) {
   std::vector<std::string> argv = {"pulseaudio",
                                    "-n",
                                    "--daemonize=no",
@@ -109,22 +130,62 @@ PrivatePulse::PrivatePulse(const std::vector<std::string>& nullSinks) {
     argv.push_back("--load=module-null-sink sink_name=" + sink +
                    " sink_properties=device.description=" + sink);
   }
-  setenv("XDG_RUNTIME_DIR", dir_.c_str(), 1);
-  setenv("PULSE_RUNTIME_PATH", (dir_ + "/pulse").c_str(), 1);
-  server_ = "unix:" + dir_ + "/pulse/native";
-  setenv("PULSE_SERVER", server_.c_str(), 1);
   pid_ = StartProgram(argv);
   if (pid_ <= 0)
-    return;
-  for (int i = 0; i < 100 && !ready_; ++i) {
+    return false;
+  for (int i = 0; i < 100; ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    ready_ = pactl({"info"}) == 0;
+    if (pactl({"info"}) == 0)
+      return true;
   }
+  return false;
+}
+
+bool PrivatePulse::StartPipeWire(const std::vector<std::string>& nullSinks) {
+  const std::string log = dir_ + "/log";
+  const std::string bus = dir_ + "/bus";
+  const pid_t dbus = StartProgram(
+      {"dbus-daemon", "--session", "--nofork", "--nopidfile", "--address=unix:path=" + bus}, log);
+  if (dbus <= 0)
+    return false;
+  helpers_.push_back(dbus);
+  for (int i = 0; i < 100 && access(bus.c_str(), F_OK) != 0; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  setenv("DBUS_SESSION_BUS_ADDRESS", ("unix:path=" + bus).c_str(), 1);
+  // The server itself is the last to stop: its clients go first.
+  pid_ = StartProgram({"pipewire"}, log);
+  if (pid_ <= 0)
+    return false;
+  for (const char* helper : {"wireplumber", "pipewire-pulse"}) {
+    const pid_t pid = StartProgram({helper}, log);
+    if (pid <= 0)
+      return false;
+    helpers_.push_back(pid);
+  }
+  bool up = false;
+  for (int i = 0; i < 100 && !up; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    up = pactl({"info"}) == 0;
+  }
+  if (!up)
+    return false;
+  for (const auto& sink : nullSinks) {
+    if (loadNullSink(sink) < 0)
+      return false;
+  }
+  return true;
 }
 
 PrivatePulse::~PrivatePulse() {
   for (pid_t t : tones_) StopProcess(t);
+  // PipeWire's clients first, then the server, then the bus.
+  for (auto it = helpers_.rbegin(); it != helpers_.rend(); ++it) {
+    if (*it != helpers_.front())
+      StopProcess(*it);
+  }
   StopProcess(pid_);
+  if (!helpers_.empty())
+    StopProcess(helpers_.front());
 }
 
 int PrivatePulse::pactl(const std::vector<std::string>& args, std::string* output) const {
@@ -133,13 +194,24 @@ int PrivatePulse::pactl(const std::vector<std::string>& args, std::string* outpu
   return RunProgram(argv, output);
 }
 
-int PrivatePulse::loadNullSink(const std::string& name, const std::string& description) {
+int PrivatePulse::loadNullSink(const std::string& name, const std::string& description,
+                               const std::vector<std::string>& args) {
   std::string out;
-  int rc =
-      pactl({"load-module", "module-null-sink", "sink_name=" + name,
-             "sink_properties=device.description=" + (description.empty() ? name : description)},
-            &out);
-  return rc == 0 ? std::atoi(out.c_str()) : -1;
+  std::vector<std::string> argv = {
+      "load-module", "module-null-sink", "sink_name=" + name,
+      "sink_properties=device.description=" + (description.empty() ? name : description)};
+  argv.insert(argv.end(), args.begin(), args.end());
+  if (pactl(argv, &out) != 0)
+    return -1;
+  // PipeWire makes the node after it has answered.
+  for (int i = 0; i < 100; ++i) {
+    std::string sources;
+    if (pactl({"list", "short", "sources"}, &sources) == 0 &&
+        sources.find("\t" + name + ".monitor\t") != std::string::npos)
+      return std::atoi(out.c_str());
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return -1;
 }
 
 pid_t PrivatePulse::playTone(const std::string& sink, int frequency, int bufferMs) {
@@ -158,6 +230,13 @@ pid_t PrivatePulse::playTone(const std::string& sink, int frequency, int bufferM
     argv.push_back("latency-time=" + std::to_string(bufferMs * 100));
   }
   pid_t pid = StartProgram(argv);
+  if (pid > 0)
+    tones_.push_back(pid);
+  return pid;
+}
+
+pid_t PrivatePulse::playFile(const std::string& sink, const std::string& wavPath) {
+  pid_t pid = StartProgram({"paplay", "--device=" + sink, wavPath});
   if (pid > 0)
     tones_.push_back(pid);
   return pid;
