@@ -3,6 +3,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <gst/audio/audio.h>
+
 #include <cerrno>
 #include <cstring>
 #include <string>
@@ -18,7 +20,10 @@ GST_DEBUG_CATEGORY_STATIC(tonvale_wav_dest_debug);
 struct _TonvaleWavDest {
   GstBin parent;
 
-  GstElement* mp3Writer;  // the filesink of the MP3 branch, owned by the bin
+  GstElement* mp3Writer;   // the filesink of the MP3 branch, owned by the bin
+  GstElement* mp3Header;   // the Xing writer, owned by the bin
+  GstPad* mp3EncoderSink;  // lamemp3enc's pads, for the count of its input
+  GstPad* mp3EncoderSrc;
   GstPad* wavEncoderSrc;  // wavenc's source pad, for the header probe
 
   // Guarded by the object lock.
@@ -29,6 +34,13 @@ struct _TonvaleWavDest {
   // READY->PAUSED transition, before that thread starts.
   guint64 wavBytes;
   gboolean wavRewritingHeader;
+
+  // What reached the MP3 encoder; touched only by the MP3 branch's streaming thread and by
+  // the READY->PAUSED transition, except mp3InputCountable (atomic), which a flush clears.
+  guint64 mp3InputBytes;
+  GstAudioInfo mp3InputInfo;
+  GstSegment mp3InputSegment;
+  gint mp3InputCountable;
 };
 
 // GLib's type boilerplate is C and casts the C way.
@@ -49,6 +61,8 @@ GstStaticPadTemplate srcTemplate =
 // lamemp3enc "target": 0 = quality, i.e. VBR; quality 2 is LAME's -V2 (about 190 kbit/s).
 constexpr int kLameTargetQuality = 0;
 constexpr float kLameVbrQuality = 2.0f;
+// LAME puts this many samples (per channel) ahead of its input; decoders add their own 529.
+constexpr int kLameEncoderDelay = 576;
 // The MP3 writer keeps at most 2 KiB in memory: half a second at LAME's lowest VBR rate
 // (32 kbit/s), so a killed program leaves everything but the last moment on disk. Fully
 // buffered with a small size rather than unbuffered: 1.22's filesink unrefs a buffer twice
@@ -182,6 +196,102 @@ GstPadProbeReturn WatchWavStream(GstPad* /*pad*/, GstPadProbeInfo* info, gpointe
   return GST_PAD_PROBE_OK;
 }
 
+void CountMp3Input(TonvaleWavDest* self, GstBuffer* buffer) {
+  const gsize size = gst_buffer_get_size(buffer);
+  self->mp3InputBytes += size;
+  // The encoder drops what lies outside the segment; the count would not say so.
+  const GstClockTime start = GST_BUFFER_PTS(buffer);
+  const gint rate = GST_AUDIO_INFO_RATE(&self->mp3InputInfo);
+  const gint bpf = GST_AUDIO_INFO_BPF(&self->mp3InputInfo);
+  if (!GST_CLOCK_TIME_IS_VALID(start))
+    return;
+  if (self->mp3InputSegment.format != GST_FORMAT_TIME || rate <= 0 || bpf <= 0) {
+    g_atomic_int_set(&self->mp3InputCountable, FALSE);
+    return;
+  }
+  const GstClockTime stop =
+      start + (GST_BUFFER_DURATION_IS_VALID(buffer)
+                   ? GST_BUFFER_DURATION(buffer)
+                   : gst_util_uint64_scale_int(size / static_cast<guint>(bpf), GST_SECOND, rate));
+  guint64 clippedStart = 0;
+  guint64 clippedStop = 0;
+  if (!gst_segment_clip(&self->mp3InputSegment, GST_FORMAT_TIME, start, stop, &clippedStart,
+                        &clippedStop) ||
+      clippedStart != start || clippedStop != stop) {
+    GST_DEBUG_OBJECT(self, "MP3 encoder input outside its segment: no encoder padding stated");
+    g_atomic_int_set(&self->mp3InputCountable, FALSE);
+  }
+}
+
+// The number of samples the encoder took in, for the encoder padding in the MP3's header; -1
+// when it cannot be stated. LAME must not have resampled.
+void HandOverMp3InputCount(TonvaleWavDest* self) {
+  const auto bpf = static_cast<guint64>(GST_AUDIO_INFO_BPF(&self->mp3InputInfo));
+  gint outputRate = 0;
+  if (GstCaps* caps = gst_pad_get_current_caps(self->mp3EncoderSrc)) {
+    gst_structure_get_int(gst_caps_get_structure(caps, 0), "rate", &outputRate);
+    gst_caps_unref(caps);
+  }
+  gint64 samples = -1;
+  if (g_atomic_int_get(&self->mp3InputCountable) && bpf > 0 && self->mp3InputBytes % bpf == 0 &&
+      outputRate == GST_AUDIO_INFO_RATE(&self->mp3InputInfo)) {
+    samples = static_cast<gint64>(self->mp3InputBytes / bpf);
+  }
+  GST_DEBUG_OBJECT(self, "MP3 encoder input: %" G_GINT64_FORMAT " samples", samples);
+  g_object_set(self->mp3Header, "input-samples", samples, nullptr);
+}
+
+// Counts the samples per channel that reach the MP3 encoder.
+GstPadProbeReturn WatchMp3Input(GstPad* /*pad*/, GstPadProbeInfo* info, gpointer data) {
+  auto* self = static_cast<TonvaleWavDest*>(data);
+  if ((info->type & GST_PAD_PROBE_TYPE_BUFFER) != 0) {
+    CountMp3Input(self, GST_PAD_PROBE_INFO_BUFFER(info));
+    return GST_PAD_PROBE_OK;
+  }
+  if ((info->type & GST_PAD_PROBE_TYPE_BUFFER_LIST) != 0) {
+    GstBufferList* list = GST_PAD_PROBE_INFO_BUFFER_LIST(info);
+    for (guint i = 0; i < gst_buffer_list_length(list); ++i)
+      CountMp3Input(self, gst_buffer_list_get(list, i));
+    return GST_PAD_PROBE_OK;
+  }
+  if ((info->type & (GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM | GST_PAD_PROBE_TYPE_EVENT_FLUSH)) == 0)
+    return GST_PAD_PROBE_OK;
+  GstEvent* event = GST_PAD_PROBE_INFO_EVENT(info);
+  switch (GST_EVENT_TYPE(event)) {
+    case GST_EVENT_CAPS: {
+      GstCaps* caps = nullptr;
+      gst_event_parse_caps(event, &caps);
+      GstAudioInfo audio;
+      gst_audio_info_init(&audio);
+      // New caps restart the encoder: its delay comes again, in the middle of the stream.
+      if (!gst_audio_info_from_caps(&audio, caps) ||
+          (self->mp3InputBytes > 0 && !gst_audio_info_is_equal(&audio, &self->mp3InputInfo))) {
+        g_atomic_int_set(&self->mp3InputCountable, FALSE);
+      }
+      self->mp3InputInfo = audio;
+      break;
+    }
+    case GST_EVENT_SEGMENT:
+      gst_event_copy_segment(event, &self->mp3InputSegment);
+      break;
+    case GST_EVENT_FLUSH_STOP:
+      g_atomic_int_set(&self->mp3InputCountable, FALSE);
+      break;
+    default:
+      break;
+  }
+  return GST_PAD_PROBE_OK;
+}
+
+// The encoder's EOS leaves after its input's EOS, so the count is final, and after its last
+// frames, so its output caps are known even for a stream shorter than a frame. The Xing writer
+// finishes the header when the EOS reaches it, next.
+GstPadProbeReturn WatchMp3Output(GstPad* /*pad*/, GstPadProbeInfo* info, gpointer data) {
+  if (GST_EVENT_TYPE(GST_PAD_PROBE_INFO_EVENT(info)) == GST_EVENT_EOS)
+    HandOverMp3InputCount(static_cast<TonvaleWavDest*>(data));
+  return GST_PAD_PROBE_OK;
+}
+
 bool BuildInside(TonvaleWavDest* self) {
   GstElement* convert = MakeChild(self, "audioconvert", "convert");
   GstElement* tee = MakeChild(self, "tee", "split");
@@ -203,6 +313,7 @@ bool BuildInside(TonvaleWavDest* self) {
       return false;
   }
   g_object_set(lame, "target", kLameTargetQuality, "quality", kLameVbrQuality, nullptr);
+  g_object_set(xing, "encoder-delay", kLameEncoderDelay, nullptr);
   g_object_set(writer, "buffer-mode", kFileSinkFullyBuffered, "buffer-size", kMp3WriteBufferBytes,
                "sync", FALSE, nullptr);
   // Plain RIFF: wavenc would also offer RF64 to a downstream that asks for it.
@@ -217,6 +328,17 @@ bool BuildInside(TonvaleWavDest* self) {
     return false;
   }
   self->mp3Writer = writer;
+  self->mp3Header = xing;
+
+  self->mp3EncoderSink = gst_element_get_static_pad(lame, "sink");
+  self->mp3EncoderSrc = gst_element_get_static_pad(lame, "src");
+  gst_pad_add_probe(self->mp3EncoderSink,
+                    static_cast<GstPadProbeType>(
+                        GST_PAD_PROBE_TYPE_BUFFER | GST_PAD_PROBE_TYPE_BUFFER_LIST |
+                        GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM | GST_PAD_PROBE_TYPE_EVENT_FLUSH),
+                    WatchMp3Input, self, nullptr);
+  gst_pad_add_probe(self->mp3EncoderSrc, GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM, WatchMp3Output, self,
+                    nullptr);
 
   self->wavEncoderSrc = gst_element_get_static_pad(wavenc, "src");
   gst_pad_add_probe(
@@ -253,6 +375,11 @@ GstStateChangeReturn ChangeState(GstElement* element, GstStateChange transition)
     case GST_STATE_CHANGE_READY_TO_PAUSED:
       self->wavBytes = 0;
       self->wavRewritingHeader = FALSE;
+      self->mp3InputBytes = 0;
+      gst_audio_info_init(&self->mp3InputInfo);
+      gst_segment_init(&self->mp3InputSegment, GST_FORMAT_UNDEFINED);
+      g_atomic_int_set(&self->mp3InputCountable, TRUE);
+      g_object_set(self->mp3Header, "input-samples", G_GINT64_CONSTANT(-1), nullptr);
       break;
     default:
       break;
@@ -300,8 +427,10 @@ void GetProperty(GObject* object, guint id, GValue* value, GParamSpec* pspec) {
 
 void Finalize(GObject* object) {
   auto* self = TONVALE_WAV_DEST(object);
-  if (self->wavEncoderSrc != nullptr)
-    gst_object_unref(self->wavEncoderSrc);
+  for (GstPad* pad : {self->wavEncoderSrc, self->mp3EncoderSink, self->mp3EncoderSrc}) {
+    if (pad != nullptr)
+      gst_object_unref(pad);
+  }
   g_free(self->location);
   g_free(self->mp3Path);
   G_OBJECT_CLASS(tonvale_wav_dest_parent_class)->finalize(object);

@@ -49,6 +49,20 @@ class XingSeekTable {
   std::uint64_t frames_ = 0;
 };
 
+// What a gapless decoder drops from the decoded frames to give back exactly the encoder's
+// input, in samples per channel: the encoder's delay at the start and the padding that fills
+// the last frame.
+struct EncoderPadding {
+  int delay = 0;
+  int padding = 0;
+};
+
+// The padding of `frames` frames of `samplesPerFrame` that encode `inputSamples` after
+// `encoderDelay`; nothing when the input does not fit those frames or either value does not
+// fit the 12 bits the header has for it.
+std::optional<EncoderPadding> GaplessPadding(std::uint64_t frames, int samplesPerFrame,
+                                             std::uint64_t inputSamples, int encoderDelay);
+
 // Follows a stream of MP3 bytes, however it is cut into buffers, and counts its frames.
 class Mp3StreamCounter {
  public:
@@ -61,6 +75,8 @@ class Mp3StreamCounter {
   const XingSeekTable& table() const { return table_; }
   // Whether the bytes stopped looking like frames; from there on only bytes are counted.
   bool lostSync() const { return lostSync_; }
+  // CRC-16 of all bytes, as the LAME tag states it.
+  std::uint16_t crc() const { return crc_; }
 
  private:
   std::optional<Mp3FrameHeader> first_;
@@ -70,13 +86,17 @@ class Mp3StreamCounter {
   std::array<std::uint8_t, 4> header_{};
   std::size_t headerHave_ = 0;
   bool lostSync_ = false;
+  std::uint16_t crc_ = 0;
 };
 
 // A silent frame shaped like `first` (same version, rate and channel mode, the smallest
-// bitrate the tag fits in) that carries a Xing tag for `frames` audio frames, the table of
-// contents and the total stream length (this frame included). With no frames it states
-// nothing.
+// bitrate the tags fit in) that carries a Xing tag for `frames` audio frames, the table of
+// contents and the total stream length (this frame included). With `padding`, a LAME tag
+// follows that states it, and `audioCrc`, the CRC-16 of the audio bytes, for gapless
+// decoding. With no frames it states nothing; the frame has the same size either way.
 std::vector<std::uint8_t> BuildXingFrame(const Mp3FrameHeader& first, std::uint64_t frames,
-                                         const XingSeekTable& table, std::uint64_t audioBytes);
+                                         const XingSeekTable& table, std::uint64_t audioBytes,
+                                         const std::optional<EncoderPadding>& padding = {},
+                                         std::uint16_t audioCrc = 0);
 
 }  // namespace tonvale::sink

@@ -1,5 +1,6 @@
 #include "sink/xing_writer.h"
 
+#include <optional>
 #include <vector>
 
 #include "sink/xing_header.h"
@@ -17,6 +18,10 @@ struct _TonvaleXingWriter {
   tonvale::sink::Mp3StreamCounter* counter;
   gboolean started;     // the first data went out, after the segment that starts the file
   gboolean headerSent;  // the placeholder went out ahead of the first frame
+
+  // Guarded by the object lock; -1 = not known.
+  gint encoderDelay;
+  gint64 inputSamples;
 };
 
 // GLib's type boilerplate is C and casts the C way.
@@ -26,6 +31,8 @@ G_DEFINE_TYPE(TonvaleXingWriter, tonvale_xing_writer, GST_TYPE_ELEMENT)
 #pragma GCC diagnostic pop
 
 namespace {
+
+enum { PROP_0, PROP_ENCODER_DELAY, PROP_INPUT_SAMPLES };
 
 GstStaticPadTemplate sinkTemplate =
     GST_STATIC_PAD_TEMPLATE("sink", GST_PAD_SINK, GST_PAD_ALWAYS,
@@ -39,12 +46,27 @@ GstBuffer* ToBuffer(const std::vector<std::uint8_t>& bytes) {
 }
 
 // The header for what went through so far. Frames that could not be counted would make it
-// state too short a length: then it states none, like the placeholder.
+// state too short a length: then it states none, like the placeholder. The encoder's delay
+// and padding go in only when the input count fits the frames.
 GstBuffer* FinalHeader(TonvaleXingWriter* self) {
   const auto& counter = *self->counter;
   const std::uint64_t frames = counter.lostSync() ? 0 : counter.table().frames();
+  GST_OBJECT_LOCK(self);
+  const gint delay = self->encoderDelay;
+  const gint64 samples = self->inputSamples;
+  GST_OBJECT_UNLOCK(self);
+  std::optional<tonvale::sink::EncoderPadding> padding;
+  if (delay >= 0 && samples >= 0) {
+    padding = tonvale::sink::GaplessPadding(frames, counter.firstFrame()->samplesPerFrame,
+                                            static_cast<std::uint64_t>(samples), delay);
+    if (!padding && frames > 0)
+      GST_WARNING_OBJECT(self,
+                         "%" G_GINT64_FORMAT " input samples do not fit %" G_GUINT64_FORMAT
+                         " frames; the header states no encoder delay",
+                         samples, frames);
+  }
   return ToBuffer(tonvale::sink::BuildXingFrame(*counter.firstFrame(), frames, counter.table(),
-                                                counter.bytes()));
+                                                counter.bytes(), padding, counter.crc()));
 }
 
 // Reserves the room the final header takes.
@@ -127,6 +149,40 @@ GstStateChangeReturn ChangeState(GstElement* element, GstStateChange transition)
   return GST_ELEMENT_CLASS(tonvale_xing_writer_parent_class)->change_state(element, transition);
 }
 
+void SetProperty(GObject* object, guint id, const GValue* value, GParamSpec* pspec) {
+  auto* self = TONVALE_XING_WRITER(object);
+  GST_OBJECT_LOCK(self);
+  switch (id) {
+    case PROP_ENCODER_DELAY:
+      self->encoderDelay = g_value_get_int(value);
+      break;
+    case PROP_INPUT_SAMPLES:
+      self->inputSamples = g_value_get_int64(value);
+      break;
+    default:
+      G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, pspec);
+      break;
+  }
+  GST_OBJECT_UNLOCK(self);
+}
+
+void GetProperty(GObject* object, guint id, GValue* value, GParamSpec* pspec) {
+  auto* self = TONVALE_XING_WRITER(object);
+  GST_OBJECT_LOCK(self);
+  switch (id) {
+    case PROP_ENCODER_DELAY:
+      g_value_set_int(value, self->encoderDelay);
+      break;
+    case PROP_INPUT_SAMPLES:
+      g_value_set_int64(value, self->inputSamples);
+      break;
+    default:
+      G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, pspec);
+      break;
+  }
+  GST_OBJECT_UNLOCK(self);
+}
+
 void Finalize(GObject* object) {
   delete TONVALE_XING_WRITER(object)->counter;
   G_OBJECT_CLASS(tonvale_xing_writer_parent_class)->finalize(object);
@@ -137,7 +193,23 @@ void Finalize(GObject* object) {
 static void tonvale_xing_writer_class_init(TonvaleXingWriterClass* klass) {
   GST_DEBUG_CATEGORY_INIT(tonvale_xing_writer_debug, "tonvalexingwriter", 0,
                           "Tonvale Xing header writer");
-  G_OBJECT_CLASS(klass)->finalize = Finalize;
+  GObjectClass* objectClass = G_OBJECT_CLASS(klass);
+  objectClass->set_property = SetProperty;
+  objectClass->get_property = GetProperty;
+  objectClass->finalize = Finalize;
+  const auto flags = static_cast<GParamFlags>(G_PARAM_READWRITE | G_PARAM_STATIC_STRINGS);
+  g_object_class_install_property(
+      objectClass, PROP_ENCODER_DELAY,
+      g_param_spec_int("encoder-delay", "Encoder delay",
+                       "Samples per channel the encoder put ahead of its input (-1: not known)", -1,
+                       4095, -1, flags));
+  g_object_class_install_property(
+      objectClass, PROP_INPUT_SAMPLES,
+      g_param_spec_int64("input-samples", "Input samples",
+                         "Samples per channel the encoder took in, final by the end of the "
+                         "stream (-1: not known); with encoder-delay, the final header gets "
+                         "a LAME tag for gapless decoding",
+                         -1, G_MAXINT64, -1, flags));
   GstElementClass* elementClass = GST_ELEMENT_CLASS(klass);
   elementClass->change_state = ChangeState;
   gst_element_class_set_static_metadata(elementClass, "Xing header writer", "Formatter/Audio",
@@ -149,6 +221,8 @@ static void tonvale_xing_writer_class_init(TonvaleXingWriterClass* klass) {
 
 static void tonvale_xing_writer_init(TonvaleXingWriter* self) {
   self->counter = new tonvale::sink::Mp3StreamCounter();
+  self->encoderDelay = -1;
+  self->inputSamples = -1;
   self->sinkPad = gst_pad_new_from_static_template(&sinkTemplate, "sink");
   gst_pad_set_chain_function(self->sinkPad, Chain);
   gst_pad_set_event_function(self->sinkPad, SinkEvent);

@@ -10,10 +10,13 @@
 #include <QString>
 
 #include <chrono>
+#include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <string>
 #include <thread>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "audio_analysis.h"
@@ -66,14 +69,16 @@ class WavDestTest : public ::testing::Test {
     fs::remove_all(dir_);
   }
 
-  // Runs `tone seconds of 1 kHz (rate, channels) ! wav dest ! filesink wav` to its end.
-  // An empty location leaves the property unset.
+  // Runs `tone seconds of 1 kHz (rate, channels) ! wav dest ! filesink wav` to its end; another
+  // `wave` of audiotestsrc replaces the tone. An empty location leaves the property unset.
   RunResult RunTone(const std::string& location, const std::string& wav, int rate = 44100,
-                    int channels = 1, double seconds = 2.0, bool live = false) {
+                    int channels = 1, double seconds = 2.0, bool live = false,
+                    const std::string& wave = "sine") {
     const int perBuffer = rate / 50;
     const std::string description =
-        "audiotestsrc name=tone wave=sine freq=1000 volume=0.5 samplesperbuffer=" +
-        std::to_string(perBuffer) + (live ? " is-live=true" : "") +
+        "audiotestsrc name=tone wave=" + wave +
+        " freq=1000 volume=0.5 samplesperbuffer=" + std::to_string(perBuffer) +
+        (live ? " is-live=true" : "") +
         " num-buffers=" + std::to_string(static_cast<int>(seconds * 50)) +
         " ! audio/x-raw,format=S16LE,rate=" + std::to_string(rate) +
         ",channels=" + std::to_string(channels) + " ! tonvalewavdest name=dest" +
@@ -186,6 +191,60 @@ TEST_F(WavDestTest, ToneBecomesAnMp3AndAWavOfTheSameLengthAndPitch) {
   }
 }
 
+// Interleaved S16 samples that a decoder run as `argv` wrote to `out`.
+std::vector<std::int16_t> Decode(const std::vector<std::string>& argv, const std::string& out) {
+  std::string output;
+  EXPECT_EQ(tonvale::testing::RunProgram(argv, &output), 0) << output;
+  std::ifstream in(out, std::ios::binary | std::ios::ate);
+  std::vector<std::int16_t> samples(static_cast<std::size_t>(in.tellg()) / 2);
+  in.seekg(0).read(reinterpret_cast<char*>(samples.data()),
+                   static_cast<std::streamsize>(samples.size() * 2));
+  return samples;
+}
+
+// Energy of (channel 0 of) `decoded`, `lag` samples early, minus `reference`, relative.
+double Mismatch(const std::vector<std::int16_t>& reference,
+                const std::vector<std::int16_t>& decoded, int channels, int lag) {
+  double difference = 0, energy = 0;
+  for (std::size_t i = 2000; i + 2000 < reference.size() / channels; ++i) {
+    const double r = reference[i * channels];
+    difference += std::pow(r - decoded.at((i + lag) * channels), 2);
+    energy += r * r;
+  }
+  return difference / energy;
+}
+
+// Gapless decoders (they read the encoder delay and padding from the header) give back
+// exactly the WAV's samples, in step with it, so recordings can be joined without a gap.
+TEST_F(WavDestTest, Mp3DecodesToExactlyTheSamplesOfTheWav) {
+  // 20 ms (one buffer) end before the encoder has put out a frame.
+  for (const auto& [rate, channels, seconds] :
+       {std::tuple{44100, 1, 1.0}, std::tuple{48000, 2, 1.0}, std::tuple{22050, 2, 1.0},
+        std::tuple{24000, 1, 1.0}, std::tuple{44100, 2, 0.02}}) {
+    SCOPED_TRACE(std::to_string(rate) + " Hz, " + std::to_string(channels) + " ch, " +
+                 std::to_string(seconds) + " s");
+    const std::string mp3 = dir_ + "/gapless.mp3", wav = dir_ + "/gapless.wav";
+    const std::string raw = dir_ + "/decoded.raw";
+    ASSERT_TRUE(RunTone(mp3, wav, rate, channels, seconds, false, "pink-noise").eos);
+    const auto ffmpeg = [&](const std::string& in) {
+      return Decode({"ffmpeg", "-v", "error", "-y", "-i", in, "-f", "s16le", raw}, raw);
+    };
+    const auto reference = ffmpeg(wav);
+    ASSERT_EQ(reference.size(), static_cast<std::size_t>(rate * seconds * channels + 0.5));
+    for (const auto& [decoder, samples] :
+         {std::pair{"ffmpeg", ffmpeg(mp3)},
+          std::pair{"mpg123", Decode({"mpg123", "-q", "-e", "s16", "-O", raw, mp3}, raw)}}) {
+      SCOPED_TRACE(decoder);
+      EXPECT_EQ(samples.size(), reference.size());
+      if (seconds > 0.5) {  // in step: a shift by one sample would match far worse
+        EXPECT_LT(Mismatch(reference, samples, channels, 0) * 2,
+                  std::min(Mismatch(reference, samples, channels, -1),
+                           Mismatch(reference, samples, channels, 1)));
+      }
+    }
+  }
+}
+
 TEST_F(WavDestTest, WritesToTheHandOffPathReadAfreshAtEachStart) {
   // The location property, when set, wins over the hand-off.
   const std::string first = dir_ + "/first.mp3";
@@ -277,8 +336,9 @@ TEST_F(WavDestTest, XingWriterStatesTheLengthOnlyOfAStreamItCouldCount) {
                                      &output),
         0)
         << output;
-    // The stream follows one Xing frame of the same shape: 48 kbit/s (156 bytes) fits the tag.
-    EXPECT_EQ(fs::file_size(out), stream.size() + 156);
+    // The stream follows one Xing frame of the same shape: 64 kbit/s (208 bytes) fits the
+    // Xing and LAME tags.
+    EXPECT_EQ(fs::file_size(out), stream.size() + 208);
     if (garbage) {
       EXPECT_LT(HeaderDurationSeconds(out), 0) << "a frame count it could not finish";
     } else {

@@ -8,6 +8,7 @@
 #include <fstream>
 #include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "audio_analysis.h"
@@ -16,6 +17,8 @@
 namespace {
 
 using tonvale::sink::BuildXingFrame;
+using tonvale::sink::EncoderPadding;
+using tonvale::sink::GaplessPadding;
 using tonvale::sink::Mp3StreamCounter;
 using tonvale::sink::ParseMp3FrameHeader;
 using tonvale::sink::XingSeekTable;
@@ -171,7 +174,7 @@ TEST_F(XingFrameTest, IsASilentFrameOfTheStreamsShapeThatPlayersReadTheLengthFro
     EXPECT_EQ(header->sampleRate, c.sampleRate);
     EXPECT_EQ(header->bits & 0xC0u, c.mono ? 0xC0u : 0x40u);
     const std::size_t tag = 4 + header->sideInfoBytes;
-    ASSERT_GE(frame.size(), tag + 116);
+    ASSERT_GE(frame.size(), tag + 120 + 36) << "room for the LAME tag";
     EXPECT_EQ(std::string(frame.begin() + static_cast<long>(tag),
                           frame.begin() + static_cast<long>(tag) + 4),
               "Xing");
@@ -185,6 +188,7 @@ TEST_F(XingFrameTest, IsASilentFrameOfTheStreamsShapeThatPlayersReadTheLengthFro
     const auto placeholder = BuildXingFrame(*counter.firstFrame(), 0, XingSeekTable(), 0);
     EXPECT_EQ(placeholder.size(), frame.size());
     EXPECT_EQ(be32(tag + 4), 7u);  // frames, bytes and table
+    EXPECT_EQ(frame[tag + 120], 0) << "no LAME tag without the encoder's padding";
     EXPECT_EQ(placeholder[tag + 7], 0) << "a placeholder must not claim a length";
 
     // What the tests' own reader, and so a player, takes as the length.
@@ -196,6 +200,52 @@ TEST_F(XingFrameTest, IsASilentFrameOfTheStreamsShapeThatPlayersReadTheLengthFro
                static_cast<std::streamsize>(file.size()));
     EXPECT_NEAR(tonvale::testing::HeaderDurationSeconds(path),
                 1234.0 * c.samplesPerFrame / c.sampleRate, 1e-9);
+  }
+}
+
+// CRC-16, polynomial 0x8005 with reflected bits, one bit at a time.
+std::uint16_t ReferenceCrc16(const std::uint8_t* data, std::size_t size) {
+  unsigned crc = 0;
+  for (std::size_t i = 0; i < size; ++i) {
+    crc ^= data[i];
+    for (int bit = 0; bit < 8; ++bit) crc = (crc & 1) != 0 ? (crc >> 1) ^ 0xA001 : crc >> 1;
+  }
+  return static_cast<std::uint16_t>(crc);
+}
+
+TEST(GaplessPadding, IsStatedOnlyWhenTheInputFitsTheFramesAndTwelveBits) {
+  const auto padding = [](std::uint64_t input, int delay) {
+    return GaplessPadding(45, 1152, input, delay).value_or(EncoderPadding{-1, -1}).padding;
+  };
+  // 45 MPEG-1 frames hold 51840 samples.
+  EXPECT_EQ(padding(49950, 576), 1314);
+  EXPECT_EQ(padding(51840 - 576 - 4095, 576), 4095);
+  EXPECT_EQ(padding(51840 - 576 + 1, 576), -1) << "more than the frames hold";
+  EXPECT_EQ(padding(51840 - 576 - 4096, 576), -1) << "padding past 12 bits";
+}
+
+TEST(XingFrame, CarriesTheEncoderPaddingInALameTagWithItsCrcs) {
+  const std::uint8_t check[] = {'1', '2', '3', '4', '5', '6', '7', '8', '9'};
+  ASSERT_EQ(ReferenceCrc16(check, sizeof check), 0xBB3D) << "the CRC-16 LAME uses";
+  // The largest and the smallest side information.
+  for (const auto& [version, rateIndex, mono] : {std::tuple{3, 0, false}, std::tuple{0, 2, true}}) {
+    auto audio = Frame(version, 9, rateIndex, false, mono);
+    for (std::size_t i = 4; i < audio.size(); ++i) audio[i] = static_cast<std::uint8_t>(i * 7);
+    Mp3StreamCounter counter;
+    counter.Consume(audio.data(), audio.size());
+    const auto frame = BuildXingFrame(*counter.firstFrame(), 1, counter.table(), counter.bytes(),
+                                      EncoderPadding{576, 1234}, counter.crc());
+    const std::size_t tag = 4 + ParseMp3FrameHeader(frame.data())->sideInfoBytes;
+    const std::uint8_t* lame = frame.data() + tag + 120;
+    EXPECT_EQ(std::string(lame, lame + 9), "LAME3.100") << version;
+    EXPECT_EQ((lame[21] << 16 | lame[22] << 8 | lame[23]), 576 << 12 | 1234);
+    EXPECT_EQ(lame[32] << 8 | lame[33], ReferenceCrc16(audio.data(), audio.size()));
+    EXPECT_EQ(lame[34] << 8 | lame[35],
+              ReferenceCrc16(frame.data(), static_cast<std::size_t>(lame + 34 - frame.data())));
+    // Frames that could not all be counted get none.
+    EXPECT_EQ(BuildXingFrame(*counter.firstFrame(), 0, counter.table(), counter.bytes(),
+                             EncoderPadding{576, 1234})[tag + 120],
+              0);
   }
 }
 
