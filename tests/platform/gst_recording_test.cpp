@@ -270,7 +270,9 @@ TEST_F(GstRecordingTest, UnwritableOutputFailsTheStartAndNamesThePath) {
   EXPECT_FALSE(std::filesystem::exists(mp3));
 }
 
-// With no other source left for the server to move the stream to, the capture fails.
+// With no other source left for the server to move the stream to, PulseAudio fails the
+// capture. PipeWire moves the stream to another source instead and reports nothing: there the
+// program learns of the removal from its device watch (the devices end-to-end test).
 TEST_F(GstRecordingTest, SourceVanishingWhileRecordingIsReportedAndTheFilesStayComplete) {
   std::string modules;
   ASSERT_EQ(pulse_.pactl({"list", "short", "modules"}, &modules), 0);
@@ -293,14 +295,26 @@ TEST_F(GstRecordingTest, SourceVanishingWhileRecordingIsReportedAndTheFilesStayC
     std::this_thread::sleep_for(100ms);
     events = DrainEvents();
   }
-  ASSERT_FALSE(events.empty());
-  EXPECT_EQ(events.front().code, EC_ERRORABORT);
-  EXPECT_EQ(events.front().param1, VFW_E_NO_CAPTURE_HARDWARE) << events.front().text;
-  EXPECT_GT(notified_.load(), 0);
+  if (pulse_.server() == testing::SoundServer::PipeWire) {
+    EXPECT_TRUE(events.empty());
+  } else {
+    ASSERT_FALSE(events.empty());
+    EXPECT_EQ(events.front().code, EC_ERRORABORT);
+    EXPECT_EQ(events.front().param1, VFW_E_NO_CAPTURE_HARDWARE) << events.front().text;
+    EXPECT_GT(notified_.load(), 0);
+  }
 
   StopRecording();
-  ExpectRecording(Path("u.mp3"), 1.5);
-  ExpectRecording(Path("u.wav"), 1.5);
+  for (const auto& file : {Path("u.mp3"), Path("u.wav")}) {
+    if (pulse_.server() == testing::SoundServer::PipeWire) {
+      // Complete, with whatever the moved stream delivered until the stop.
+      const auto audio = AnalyzeAudioFile(file);
+      ASSERT_TRUE(audio.ok) << audio.error;
+      EXPECT_NEAR(HeaderDurationSeconds(file), audio.durationSeconds, 0.1);
+    } else {
+      ExpectRecording(file, 1.5);
+    }
+  }
 }
 
 }  // namespace

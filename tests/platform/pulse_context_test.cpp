@@ -135,40 +135,20 @@ TEST(PulseContextTest, EnablingALineSwitchesTheRecordedSource) {
   EXPECT_TRUE(Failed(mixers[2]->put_Enable(true)));
   EXPECT_EQ(selection->current(), 2);
   ASSERT_EQ(pulse.pactl({"unload-module", "module-null-sink"}), 0);
+  // PipeWire takes the nodes away after it has answered.
+  ASSERT_TRUE(WaitFor([&] {
+    std::string sources;
+    return pulse.pactl({"list", "short", "sources"}, &sources) == 0 &&
+           sources.find("two.monitor") == std::string::npos;
+  }));
   EXPECT_EQ(mixers[1]->put_Enable(true), VFW_E_NO_CAPTURE_HARDWARE);
   EXPECT_EQ(selection->source(), "two.monitor");
-}
-
-// The pid of this process's own pulseaudio child serving `runtimeDir`, or -1.
-pid_t OwnServerPid(const std::string& runtimeDir) {
-  for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
-    const std::string pid = entry.path().filename().string();
-    if (pid.find_first_not_of("0123456789") != std::string::npos)
-      continue;
-    std::ifstream stat(entry.path() / "stat");
-    std::string line;
-    std::getline(stat, line);
-    const auto close = line.rfind(')');
-    if (close == std::string::npos)
-      continue;
-    std::istringstream rest(line.substr(close + 2));
-    char state;
-    pid_t parent = 0;
-    rest >> state >> parent;
-    if (parent != getpid())
-      continue;
-    std::ifstream cmdline(entry.path() / "cmdline");
-    std::string args((std::istreambuf_iterator<char>(cmdline)), std::istreambuf_iterator<char>());
-    if (args.find(runtimeDir) != std::string::npos)
-      return static_cast<pid_t>(std::stoi(pid));
-  }
-  return -1;
 }
 
 TEST(PulseContextTest, FrozenServerTimesOutAndTheConnectionStaysUsable) {
   PrivatePulse pulse({"one"});
   ASSERT_TRUE(pulse.started());
-  const pid_t server = OwnServerPid(pulse.runtimeDir());
+  const pid_t server = pulse.protocolServerPid();
   ASSERT_GT(server, 0);
   auto context = Connected();
   ASSERT_NE(context, nullptr);

@@ -109,8 +109,15 @@ TEST(PulseDevicesTest, EmptyServerHasNoDevicesAndNoServerIsAFailure) {
     PrivatePulse pulse(std::vector<std::string>{});
     ASSERT_TRUE(pulse.started());
     HRESULT hr = E_FAIL;
-    EXPECT_TRUE(Enumerate(&hr).empty());
-    EXPECT_EQ(hr, S_FALSE);
+    const auto devices = Enumerate(&hr);
+    if (pulse.server() == testing::SoundServer::PipeWire) {
+      // PipeWire keeps a fallback sink while there is no other, so its monitor is listed.
+      ASSERT_EQ(devices.size(), 1u);
+      EXPECT_EQ(devices.front().name, "Monitor of Dummy Output");
+    } else {
+      EXPECT_TRUE(devices.empty());
+      EXPECT_EQ(hr, S_FALSE);
+    }
   }
   setenv("PULSE_SERVER", "unix:/nonexistent/tonvale/native", 1);
   std::shared_ptr<DeviceEnumerator> enumerator;

@@ -107,6 +107,11 @@ SoundServer SoundServerUnderTest() {
 
 PrivatePulse::PrivatePulse(const std::vector<std::string>& nullSinks)
     : server_kind_(SoundServerUnderTest()) {
+  for (const char* name :
+       {"XDG_RUNTIME_DIR", "PULSE_RUNTIME_PATH", "PULSE_SERVER", "DBUS_SESSION_BUS_ADDRESS"}) {
+    const char* value = std::getenv(name);
+    savedEnvironment_.emplace_back(name, value != nullptr ? value : "");
+  }
   dir_ = MakeTempDir("tonvale-pulse-");
   if (dir_.empty())
     return;
@@ -186,6 +191,17 @@ PrivatePulse::~PrivatePulse() {
   StopProcess(pid_);
   if (!helpers_.empty())
     StopProcess(helpers_.front());
+  for (const auto& [name, value] : savedEnvironment_) {
+    if (value.empty()) {
+      unsetenv(name.c_str());
+    } else {
+      setenv(name.c_str(), value.c_str(), 1);
+    }
+  }
+}
+
+pid_t PrivatePulse::protocolServerPid() const {
+  return server_kind_ == SoundServer::PipeWire && !helpers_.empty() ? helpers_.back() : pid_;
 }
 
 int PrivatePulse::pactl(const std::vector<std::string>& args, std::string* output) const {

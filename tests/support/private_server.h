@@ -21,13 +21,16 @@ class PrivatePulse {
   // Starts a sound server that speaks the PulseAudio protocol (SoundServerUnderTest(): a
   // PulseAudio daemon, or PipeWire, WirePlumber and pipewire-pulse on a private session bus)
   // with one null sink per name. Sets PULSE_SERVER and XDG_RUNTIME_DIR (and, for PipeWire,
-  // DBUS_SESSION_BUS_ADDRESS) for this process. started() tells whether it came up.
+  // DBUS_SESSION_BUS_ADDRESS) for this process until it is destroyed. started() tells
+  // whether it came up.
   explicit PrivatePulse(const std::vector<std::string>& nullSinks = {"tonvale_test"});
   ~PrivatePulse();
   PrivatePulse(const PrivatePulse&) = delete;
   PrivatePulse& operator=(const PrivatePulse&) = delete;
 
   bool started() const { return pid_ > 0 && ready_; }
+  // The process that answers the PulseAudio protocol (pulseaudio or pipewire-pulse).
+  pid_t protocolServerPid() const;
   const std::string& serverAddress() const { return server_; }
   const std::string& runtimeDir() const { return dir_; }
   // Runs pactl against this server; returns its exit status and fills output.
@@ -52,6 +55,7 @@ class PrivatePulse {
   bool StartPipeWire(const std::vector<std::string>& nullSinks);
 
   SoundServer server_kind_ = SoundServer::PulseAudio;
+  std::vector<std::pair<std::string, std::string>> savedEnvironment_;  // name, value ("" unset)
   std::string dir_;
   std::string server_;
   pid_t pid_ = -1;
