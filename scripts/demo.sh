@@ -168,8 +168,8 @@ fi
 [ -s "$mp3" ] || { echo "demo.sh: no MP3 was written ($out/program.log)" >&2; exit 1; }
 
 length=$(ffprobe -v error -show_entries format=duration -of default=nw=1:nk=1 "$mp3")
-# The strongest bin of sox's spectrum (bins of about 11 Hz).
-pitch=$(sox "$mp3" -n stat -freq 2>&1 |
+# The strongest bin of sox's spectrum of the channels mixed (bins of about 11 Hz).
+pitch=$(sox "$mp3" -n remix - stat -freq 2>&1 |
   awk 'NF == 2 && $1 + 0 == $1 && $2 > best { best = $2; f = $1 } END { printf "%.0f", f }')
 printf 'MP3:        %s\n' "$mp3"
 printf 'Length:     %.2f s (the hotkeys were %s s apart)\n' "$length" "$span"

@@ -14,6 +14,7 @@ namespace {
 // fragment still arrives about one fragment (100 ms) after the start.
 constexpr gint64 kFragmentUs = 100000;
 constexpr gint64 kBufferUs = 1000000;
+constexpr const char* kFilterKey = "tonvale-capture-filter";
 
 GstAudioChannelPosition GstPosition(Speaker speaker) {
   switch (speaker) {
@@ -157,6 +158,8 @@ GstCaptureFilter::GstCaptureFilter(std::vector<std::shared_ptr<Pin>> inputPins, 
   }
   bin_ = GST_ELEMENT(gst_object_ref_sink(bin));
   pulse_ = pulse;
+  // The element lives in the bin this object owns, so it never outlives the pointer.
+  g_object_set_data(G_OBJECT(pulse), kFilterKey, this);
   sourceCaps_ = sourceCaps;
   convert_ = convert;
   recordedCaps_ = recordedCaps;
@@ -192,6 +195,12 @@ void GstCaptureFilter::NotifyGraph(long code, std::intptr_t param1, std::intptr_
   } else {
     FreeStandardEventParams(code, param1, param2);
   }
+}
+
+GstCaptureFilter* GstCaptureFilter::OfElement(GstObject* element) {
+  return element != nullptr
+             ? static_cast<GstCaptureFilter*>(g_object_get_data(G_OBJECT(element), kFilterKey))
+             : nullptr;
 }
 
 CaptureSource GstCaptureFilter::source() const {

@@ -34,6 +34,12 @@ class GstCaptureFilter : public Filter, public std::enable_shared_from_this<GstC
   void NotifyGraph(long code, std::intptr_t param1, std::intptr_t param2);
   // The PulseAudio source to record from now, and its format.
   CaptureSource source() const;
+  // Whether the capture device has left the server, asked when capture fails: a device that
+  // has gone is reported by its own watch (EC_DEVICE_LOST), not as a capture error. Called on
+  // a streaming thread.
+  virtual bool DeviceGone() { return false; }
+  // The capture filter whose PulseAudio element this is, or null.
+  static GstCaptureFilter* OfElement(GstObject* element);
 
  private:
   friend class GstFilterGraph;

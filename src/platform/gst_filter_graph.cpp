@@ -571,6 +571,15 @@ void GstFilterGraph::HandleError(GstMessage* message) {
       lastError_ = hr;
   }
   streamChanged_.notify_all();
+  // A capture that failed because its device left the server is that device's removal,
+  // which the device's own watch reports.
+  if (hr == VFW_E_NO_CAPTURE_HARDWARE) {
+    GstCaptureFilter* capture = GstCaptureFilter::OfElement(GST_MESSAGE_SRC(message));
+    if (capture != nullptr && capture->DeviceGone()) {
+      qCInfo(lcGraph, "The capture device has gone; its watch reports the removal");
+      return;
+    }
+  }
   Notify(EC_ERRORABORT, hr, MakeErrorEventText(text));
 }
 

@@ -9,7 +9,8 @@
 // are made on the UI thread.
 //
 // Events: EC_ERRORABORT for every streaming error, param1 VFW_E_NO_CAPTURE_HARDWARE when the
-// PulseAudio source failed (server unreachable, source gone), E_ACCESSDENIED when a file could
+// PulseAudio source failed (refused, or the server went away) while its device is still there
+// (a device that has gone is reported by its watch instead), E_ACCESSDENIED when a file could
 // not be opened for writing, E_FAIL otherwise, param2 the text (it names the file or device);
 // EC_COMPLETE when the stream ends by itself; whatever filters queue through Notify.
 

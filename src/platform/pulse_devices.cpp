@@ -1,5 +1,6 @@
 #include "platform/pulse_devices.h"
 
+#include <algorithm>
 #include <mutex>
 #include <vector>
 
@@ -35,6 +36,16 @@ class PulseCaptureFilter : public GstCaptureFilter {
     // The watch's callback uses this object: it must be gone before the base is destroyed.
     std::lock_guard lock(watchMutex_);
     watch_.reset();
+  }
+
+  bool DeviceGone() override {
+    constexpr int kCheckTimeoutMs = 1000;
+    PulseSnapshot snapshot;
+    if (Failed(context_->QuerySnapshot(&snapshot, kCheckTimeoutMs)))
+      return !context_->connected();
+    return std::ranges::none_of(ListPulseDevices(snapshot), [this](const PulseDevice& d) {
+      return d.facility == device_.facility && d.name == device_.name;
+    });
   }
 
   void JoinFilterGraph(MediaEventSink* graph) override {

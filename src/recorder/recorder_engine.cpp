@@ -6,6 +6,7 @@
 #include <QLoggingCategory>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <cerrno>
 #include <cstring>
@@ -85,6 +86,10 @@ RecorderEngine::~RecorderEngine() {
   ReleaseCaptureGraph();
 }
 
+QString RecorderEngine::TempWavPath() const {
+  return m_szTempWavFile.isEmpty() ? kFallbackWavFile : m_szTempWavFile;
+}
+
 void RecorderEngine::UpdateData() {
   m_strOutputFile = controls_.OutputFieldText();
 }
@@ -92,31 +97,78 @@ void RecorderEngine::UpdateData() {
 // ---------------------------------------------------------------------------------------
 // Commands
 
-bool RecorderEngine::CheckOutputWritable(const QString& path) {
-  QString reason;
-  if (path.isEmpty()) {
-    reason = QStringLiteral("No output file is named.");
-  } else {
-    // Open without truncating so an existing recording survives a failed start; remove
-    // the file again if this check created it.
-    const QByteArray native = QFile::encodeName(path);
-    const bool existed = QFileInfo::exists(path);
-    const int fd = ::open(native.constData(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
-    if (fd < 0) {
-      reason = QString::fromLocal8Bit(std::strerror(errno));
-    } else {
-      ::close(fd);
-      if (!existed) {
-        ::unlink(native.constData());
-      }
-    }
+namespace {
+
+// What an entry that is not a writable regular file of the user's is, for a box.
+QString KindOf(const struct stat& st) {
+  if (S_ISDIR(st.st_mode)) {
+    return QStringLiteral("it is a folder");
   }
+  if (S_ISLNK(st.st_mode)) {
+    return QStringLiteral("it is a symbolic link");
+  }
+  if (!S_ISREG(st.st_mode)) {
+    return QStringLiteral("it is not a regular file");
+  }
+  if (st.st_uid != ::geteuid()) {
+    return QStringLiteral("it belongs to another user");
+  }
+  return {};
+}
+
+// Why `path` cannot be written as the user's own regular file; empty when it can. An
+// existing file is opened without truncating, following no final link and without waiting
+// (a FIFO); a new one is created for the test and removed again, so no entry is left.
+QString WriteProblem(const QString& path, bool keepNewFile, mode_t mode) {
+  const QByteArray native = QFile::encodeName(path);
+  struct stat st {};
+  const bool exists = ::lstat(native.constData(), &st) == 0;
+  if (exists && !KindOf(st).isEmpty()) {
+    return KindOf(st);
+  }
+  const int flags =
+      O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | (exists ? 0 : O_CREAT | O_EXCL);
+  const int fd = ::open(native.constData(), flags, mode);
+  if (fd < 0) {
+    return QString::fromLocal8Bit(std::strerror(errno));
+  }
+  QString problem;
+  if (::fstat(fd, &st) != 0) {
+    problem = QString::fromLocal8Bit(std::strerror(errno));
+  } else {
+    problem = KindOf(st);
+  }
+  ::close(fd);
+  if (!exists && !keepNewFile) {
+    ::unlink(native.constData());
+  }
+  return problem;
+}
+
+}  // namespace
+
+bool RecorderEngine::CheckOutputWritable(const QString& path) {
+  const QString reason =
+      path.isEmpty() ? QStringLiteral("No output file is named.") : WriteProblem(path, false, 0666);
   if (reason.isEmpty()) {
     return true;
   }
   services_.boxes.Show(controls_.owner(),
                        QStringLiteral("Cannot record to \"%1\": %2").arg(path, reason),
                        kErrorCaption, platform::MessageBoxes::Icon::Stop);
+  return false;
+}
+
+bool RecorderEngine::CheckTempWavWritable(const QString& path) {
+  const QString reason = WriteProblem(path, true, 0600);
+  if (reason.isEmpty()) {
+    return true;
+  }
+  services_.boxes.Show(
+      controls_.owner(),
+      QStringLiteral("Cannot write the temporary recording file \"%1\" in the folder \"%2\": %3")
+          .arg(path, QFileInfo(path).absolutePath(), reason),
+      kErrorCaption, platform::MessageBoxes::Icon::Stop);
   return false;
 }
 
@@ -138,7 +190,7 @@ void RecorderEngine::OnRecord() {
   // The path of this recording is what the field shows now.
   UpdateData();
   const QString path = m_strOutputFile;
-  if (!CheckOutputWritable(path)) {
+  if (!CheckOutputWritable(path) || !CheckTempWavWritable(TempWavPath())) {
     return;
   }
   if (!services_.handOff.WriteOutputPath(path)) {
@@ -147,11 +199,8 @@ void RecorderEngine::OnRecord() {
   if (Failed(BuildChain())) {
     return;
   }
-  // The old recording goes only once the new one is ready to start.
-  if (FileExists(path)) {
-    QFile::remove(path);
-  }
-
+  // The old recording stays until the sink writes the new one's first audio over it, so a
+  // start that fails keeps it.
   const HRESULT hr = m_pMC->Run();
   if (Failed(hr)) {
     services_.boxes.Show(
@@ -194,9 +243,10 @@ void RecorderEngine::OnStop() {
   }
   if (m_pMC) {
     m_pMC->StopWhenReady();
-    controls_.KillTimer(kTimerId);
-    m_nUsedSeconds = 0;
   }
+  // The count stops however the recording ends, with or without a graph left to stop.
+  controls_.KillTimer(kTimerId);
+  m_nUsedSeconds = 0;
   RemoveSinkAndWriter();
   m_bPaused = 0;
   m_bRecording = 0;
@@ -323,8 +373,7 @@ HRESULT RecorderEngine::BuildChain() {
     return hr;
   }
   writer->SetMode(platform::FileSinkFilter::kOverwrite);
-  const QString wavPath = m_szTempWavFile.isEmpty() ? kFallbackWavFile : m_szTempWavFile;
-  hr = writer->SetFileName(wavPath.toStdString());
+  hr = writer->SetFileName(TempWavPath().toStdString());
   if (Failed(hr)) {
     return hr;
   }
@@ -651,10 +700,8 @@ HRESULT RecorderEngine::HandleCaptureEvents() {
   for (;;) {
     // The interface that delivered the event frees it, even once the graph is gone.
     const std::shared_ptr<platform::MediaEvent> events = m_pME;
-    // A capture error of a source that went away is the device's removal.
-    const bool captureLost = code == platform::EC_ERRORABORT &&
-                             static_cast<HRESULT>(param1) == VFW_E_NO_CAPTURE_HARDWARE;
-    if ((code == platform::EC_DEVICE_LOST && param2 == 0) || captureLost) {
+    // Only the device watch tells a removal; a capture error is a start or stream error.
+    if (code == platform::EC_DEVICE_LOST && param2 == 0) {
       OnStop();
       hr = events->FreeEventParams(code, param1, param2);
       TearDownCapture();

@@ -116,6 +116,8 @@ class RecorderEngine {
 
  private:
   bool CheckOutputWritable(const QString& path);
+  bool CheckTempWavWritable(const QString& path);
+  QString TempWavPath() const;
   int PinForLine(int line) const;
   HRESULT ApplyToLines(bool setLevel, double level);
 

@@ -1,6 +1,7 @@
 #include "sink/wav_dest.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <gst/audio/audio.h>
@@ -29,6 +30,7 @@ struct _TonvaleWavDest {
   // Guarded by the object lock.
   gchar* location;  // the "location" property; null or empty means "use the hand-off"
   gchar* mp3Path;   // the MP3 file of the current run, for error texts
+  gchar* partPath;  // where the MP3 is written until its first audio; null once renamed
 
   // WAV stream bookkeeping; touched only by the WAV branch's streaming thread and by the
   // READY->PAUSED transition, before that thread starts.
@@ -87,8 +89,26 @@ std::string CurrentMp3Path(TonvaleWavDest* self) {
   return path;
 }
 
-// Fixes the MP3 path of this run and makes sure the file can be written, so that the error
-// the program shows names the path and the reason.
+// A new file beside `path` with a name of its own: "<folder>/.<name>.<random>.part". Its
+// descriptor, or -1 with errno set.
+int CreatePartFile(const std::string& path, std::string* part) {
+  const auto slash = path.rfind('/');
+  const std::string folder = slash == std::string::npos ? std::string(".") : path.substr(0, slash);
+  const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+  for (int attempt = 0; attempt < 16; ++attempt) {
+    *part = folder + "/." + name + "." + std::to_string(g_random_int()) + ".part";
+    // The user's umask decides who may read it, as for any document of theirs.
+    const int fd = open(part->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
+    if (fd >= 0 || errno != EEXIST)
+      return fd;
+  }
+  return -1;
+}
+
+// Fixes the MP3 path of this run and makes sure a file can be written for it, so that the
+// error the program shows names the path and the reason. The MP3 goes to a new file beside
+// it that replaces the output file with the first audio (TakeOutputName): until then an
+// earlier recording at the path stays as it was.
 bool PrepareMp3File(TonvaleWavDest* self) {
   GST_OBJECT_LOCK(self);
   std::string path = self->location != nullptr ? self->location : "";
@@ -107,7 +127,17 @@ bool PrepareMp3File(TonvaleWavDest* self) {
                       ("neither the location property nor the hand-off value holds a path"));
     return false;
   }
-  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  // Only a regular file is replaced; anything else at the path (a device, a link, a folder)
+  // is written in place, or refused by the open below.
+  struct stat st {};
+  const bool replaceable = lstat(path.c_str(), &st) == 0 ? S_ISREG(st.st_mode) : errno == ENOENT;
+  std::string part;
+  int fd = replaceable ? CreatePartFile(path, &part) : -1;
+  if (fd < 0) {
+    // No new file can be made in that folder: write the file in place.
+    part.clear();
+    fd = open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0666);
+  }
   if (fd < 0) {
     int error = errno;
     GST_ELEMENT_ERROR(self, RESOURCE, OPEN_WRITE,
@@ -116,9 +146,45 @@ bool PrepareMp3File(TonvaleWavDest* self) {
     return false;
   }
   close(fd);
+  GST_OBJECT_LOCK(self);
+  g_free(self->partPath);
+  self->partPath = part.empty() ? nullptr : g_strdup(part.c_str());
+  GST_OBJECT_UNLOCK(self);
   GST_INFO_OBJECT(self, "writing MP3 to %s", path.c_str());
-  g_object_set(self->mp3Writer, "location", path.c_str(), nullptr);
+  g_object_set(self->mp3Writer, "location", part.empty() ? path.c_str() : part.c_str(), nullptr);
   return true;
+}
+
+// The first bytes of the MP3 are on their way: the new file takes the output file's name.
+GstPadProbeReturn TakeOutputName(GstPad* /*pad*/, GstPadProbeInfo* /*info*/, gpointer data) {
+  auto* self = static_cast<TonvaleWavDest*>(data);
+  GST_OBJECT_LOCK(self);
+  gchar* part = self->partPath;
+  self->partPath = nullptr;
+  const std::string path = self->mp3Path != nullptr ? self->mp3Path : "";
+  GST_OBJECT_UNLOCK(self);
+  if (part == nullptr)
+    return GST_PAD_PROBE_OK;
+  if (rename(part, path.c_str()) != 0) {
+    const int error = errno;
+    GST_ELEMENT_ERROR(self, RESOURCE, OPEN_WRITE,
+                      ("Could not open \"%s\" for writing: %s", path.c_str(), g_strerror(error)),
+                      ("rename() from %s failed with errno %d", part, error));
+    unlink(part);
+  }
+  g_free(part);
+  return GST_PAD_PROBE_OK;
+}
+
+// A run that ended before its first audio leaves the output file alone and no new file.
+void RemoveUnusedPartFile(TonvaleWavDest* self) {
+  GST_OBJECT_LOCK(self);
+  gchar* part = self->partPath;
+  self->partPath = nullptr;
+  GST_OBJECT_UNLOCK(self);
+  if (part != nullptr)
+    unlink(part);
+  g_free(part);
 }
 
 // Rewrites the MP3 writer's errors so the text names the file and the system's reason;
@@ -329,6 +395,12 @@ bool BuildInside(TonvaleWavDest* self) {
   }
   self->mp3Writer = writer;
   self->mp3Header = xing;
+  GstPad* writerSink = gst_element_get_static_pad(writer, "sink");
+  gst_pad_add_probe(
+      writerSink,
+      static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_BUFFER | GST_PAD_PROBE_TYPE_BUFFER_LIST),
+      TakeOutputName, self, nullptr);
+  gst_object_unref(writerSink);
 
   self->mp3EncoderSink = gst_element_get_static_pad(lame, "sink");
   self->mp3EncoderSrc = gst_element_get_static_pad(lame, "src");
@@ -384,7 +456,13 @@ GstStateChangeReturn ChangeState(GstElement* element, GstStateChange transition)
     default:
       break;
   }
-  return GST_ELEMENT_CLASS(tonvale_wav_dest_parent_class)->change_state(element, transition);
+  const GstStateChangeReturn result =
+      GST_ELEMENT_CLASS(tonvale_wav_dest_parent_class)->change_state(element, transition);
+  // The MP3 writer has closed its file by now, or never opened it.
+  if (transition == GST_STATE_CHANGE_READY_TO_NULL ||
+      (transition == GST_STATE_CHANGE_NULL_TO_READY && result == GST_STATE_CHANGE_FAILURE))
+    RemoveUnusedPartFile(self);
+  return result;
 }
 
 void HandleMessage(GstBin* bin, GstMessage* message) {
@@ -433,6 +511,7 @@ void Finalize(GObject* object) {
   }
   g_free(self->location);
   g_free(self->mp3Path);
+  RemoveUnusedPartFile(self);
   G_OBJECT_CLASS(tonvale_wav_dest_parent_class)->finalize(object);
 }
 

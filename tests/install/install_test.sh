@@ -96,8 +96,8 @@ record() { # record NAME PROGRAM FREQUENCY
   local header decoded pitch span
   header=$(ffprobe -v error -show_entries format=duration -of default=nw=1:nk=1 "$mp3")
   decoded=$(sox "$mp3" -n stat 2>&1 | awk '/^Length \(seconds\):/ { print $3 }')
-  # The strongest bin of sox's spectrum (bins of about 11 Hz).
-  pitch=$(sox "$mp3" -n stat -freq 2>&1 |
+  # The strongest bin of sox's spectrum of the channels mixed (bins of about 11 Hz).
+  pitch=$(sox "$mp3" -n remix - stat -freq 2>&1 |
     awk 'NF == 2 && $1 + 0 == $1 && $2 > best { best = $2; f = $1 } END { printf "%.0f", f }')
   span=$(sed -n 's/.*the hotkeys were \([0-9.]*\) s apart.*/\1/p' "$work/$name.log")
   awk -v d="$decoded" -v s="$span" 'BEGIN { exit !(s >= 1 && d > s - 0.3 && d < s + 0.3) }' ||

@@ -288,15 +288,5 @@ TEST(DeviceEvents, StreamErrorWhileRecordingStopsAndTellsTheUser) {
   EXPECT_EQ(graph->freed.size(), 1u);
 }
 
-TEST(DeviceEvents, CaptureErrorOfAVanishedSourceIsARemoval) {
-  Lists l;
-  l.media.AddDevice("Card", {"Mic"});
-  ASSERT_TRUE(Succeeded(l.Start(0, 0, 1)));
-  l.media.graph()->Notify(EC_ERRORABORT, VFW_E_NO_CAPTURE_HARDWARE, MakeErrorEventText("gone"));
-  l.engine.OnGraphEvent(0);
-  ASSERT_EQ(l.boxes.shown.size(), 1u);
-  EXPECT_EQ(l.boxes.shown[0].text, QStringLiteral("The selected input device was removed!"));
-}
-
 }  // namespace
 }  // namespace tonvale::testing

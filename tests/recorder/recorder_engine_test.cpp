@@ -170,12 +170,22 @@ TEST_F(EngineTest, MissingSinkShowsOnlyTheFileWriterMessageAndKeepsTheOldFile) {
   EXPECT_TRUE(QFile::exists(output)) << "a failed start must not destroy the last recording";
 }
 
-TEST_F(EngineTest, RunFailureShowsTheBoxFirstThenQueuesStop) {
+TEST_F(EngineTest, RunFailureShowsTheBoxFirstQueuesStopAndKeepsDeviceCountAndOldFile) {
   media.AddDevice("Card", {"Line In"});
   StartUp();
-  graph()->runResult = E_FAIL;
+  QFile old(output);
+  ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+  old.write("last take");
+  old.close();
+  controls.field = output;
+  // The source refuses: Run fails and the capture error it queued is handled in the box's loop.
+  graph()->runResult = VFW_E_NO_CAPTURE_HARDWARE;
   QString statusWhileBoxOpen;
-  boxes.onShow = [&] { statusWhileBoxOpen = controls.status; };
+  boxes.onShow = [&] {
+    statusWhileBoxOpen = controls.status;
+    graph()->Notify(EC_ERRORABORT, VFW_E_NO_CAPTURE_HARDWARE, MakeErrorEventText("refused"));
+    engine.OnGraphEvent(0);
+  };
   engine.OnRecord();
 
   ASSERT_EQ(boxes.shown.size(), 1u);
@@ -189,15 +199,23 @@ TEST_F(EngineTest, RunFailureShowsTheBoxFirstThenQueuesStop) {
   EXPECT_EQ(controls.postedStops, 1);
   engine.OnStop();  // the queued command
   EXPECT_EQ(controls.status, QStringLiteral("Status : Ready"));
+  EXPECT_FALSE(controls.timerRunning);
   for (int id : {1001, 1002, 1003, 1004}) EXPECT_TRUE(controls.enabled[id]) << id;
+  // A capture error is no removal: the device stays listed and bound.
+  EXPECT_EQ(controls.ComboCount(1009), 1);
+  EXPECT_NE(engine.m_pGB, nullptr);
+  ASSERT_TRUE(old.open(QIODevice::ReadOnly));
+  EXPECT_EQ(old.readAll(), "last take");
 }
 
 TEST_F(EngineTest, UnwritableOutputIsReportedWithItsPathAndNothingStarts) {
   media.AddDevice("Card", {"Line In"});
   StartUp();
+  ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("folder.mp3")));
   const std::vector<QString> badPaths = {
-      dir.filePath(QStringLiteral("no such folder/take.mp3")),
-      QString(),
+      dir.filePath(QStringLiteral("no such folder/take.mp3")), QString(),
+      dir.filePath(QStringLiteral("folder.mp3")),
+      QStringLiteral("/dev/full"),  // never written into: not a regular file
   };
   for (const QString& path : badPaths) {
     boxes.shown.clear();
@@ -210,6 +228,16 @@ TEST_F(EngineTest, UnwritableOutputIsReportedWithItsPathAndNothingStarts) {
     EXPECT_EQ(controls.status, QStringLiteral("Status : Ready"));
     EXPECT_FALSE(graph()->Holds("WAV Dest"));
   }
+  // A temporary folder that cannot be written is named, instead of blaming the hardware.
+  boxes.shown.clear();
+  controls.field = output;
+  const QString folder = dir.filePath(QStringLiteral("gone"));
+  engine.m_szTempWavFile = folder + QStringLiteral("/qorntemp.wav");
+  engine.OnRecord();
+  ASSERT_EQ(boxes.shown.size(), 1u);
+  EXPECT_TRUE(boxes.shown[0].text.contains(QStringLiteral("folder \"%1\"").arg(folder)))
+      << boxes.shown[0].text.toStdString();
+  EXPECT_EQ(engine.m_bRecording, 0);
 }
 
 TEST_F(EngineTest, RecordWhileRecordingLeavesTheRecordingAlone) {

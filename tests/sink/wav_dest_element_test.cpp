@@ -264,6 +264,22 @@ TEST_F(WavDestTest, WritesToTheHandOffPathReadAfreshAtEachStart) {
   EXPECT_FALSE(fs::exists(dir_ + "/explicit.mp3.tmp"));
 }
 
+TEST_F(WavDestTest, AnEarlierRecordingStaysUntilTheNewOneHasAudio) {
+  const std::string path = dir_ + "/take.mp3";
+  std::ofstream(path) << "last take";
+  // The WAV cannot be written: the run fails before any audio.
+  EXPECT_FALSE(RunTone(path, dir_ + "/no such folder/x.wav").eos);
+  std::ifstream old(path);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(old), {}), "last take");
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 1);
+
+  ASSERT_TRUE(RunTone(path, dir_ + "/x.wav").eos);
+  const auto a = AnalyzeAudioFile(path);
+  ASSERT_TRUE(a.ok) << a.error;
+  EXPECT_NEAR(a.durationSeconds, 2.0, 0.1);
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 2);
+}
+
 TEST_F(WavDestTest, PathWithSpacesQuotesUnicodeAndShellSyntaxIsWrittenExactlyThere) {
   const std::string odd = dir_ + "/my rec 'q' \"dq\" ünïcødé $(touch pwned) `touch bq` ;.mp3";
   SetHandOff(QString::fromStdString(odd));
