@@ -186,6 +186,8 @@ bool RecorderDialog::OnInitDialog() {
       services_.profile.GetProfileInt(opt::kSection, opt::kCapturePinIndex, opt::kIndexDefault);
   engine_.nSearchFlag =
       services_.profile.GetProfileInt(opt::kSection, opt::kSearchFlag, opt::kIndexDefault);
+  engine_.m_strSoundCaptureName =
+      services_.profile.GetProfileString(opt::kSection, opt::kSoundCaptureName, QString());
   // 6. The volume slider.
   m_sliderVolume->setRange(0, recorder::kSliderMax);
   m_sliderVolume->setValue(recorder::kSliderMax);
@@ -320,6 +322,8 @@ void RecorderDialog::RunCloseSequence() {
                                     engine_.nSoundCaptureIndex);
   services_.profile.WriteProfileInt(opt::kSection, opt::kCapturePinIndex, engine_.nCapturePinIndex);
   services_.profile.WriteProfileInt(opt::kSection, opt::kSearchFlag, engine_.nSearchFlag);
+  services_.profile.WriteProfileString(opt::kSection, opt::kSoundCaptureName,
+                                       engine_.m_strSoundCaptureName);
   engine_.UpdateData();
   services_.profile.WriteProfileString(opt::kSection, opt::kOutputFile, engine_.m_strOutputFile);
   hotkeys_.UnregisterHotKeys(services_.hotkeys);

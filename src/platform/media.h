@@ -49,12 +49,26 @@ class AudioInputMixer {
   virtual HRESULT get_MixLevel(double* level) = 0;
 };
 
+// What an input line carries, for the one-time automatic choice of a line.
+enum class LineRole {
+  Input,                 // a microphone, a line input, ...
+  Monitor,               // the sound played on an output
+  DefaultOutputMonitor,  // the sound played on the output programs play to by default
+};
+
 class Pin {
  public:
   virtual ~Pin() = default;
   virtual HRESULT QueryDirection(PinDirection* direction) = 0;
   // The pin's name, UTF-8.
   virtual HRESULT QueryPinInfo(std::string* name) = 0;
+  // What an input line carries; Input when the platform cannot tell.
+  virtual HRESULT QueryLineRole(LineRole* role) {
+    if (role == nullptr)
+      return E_POINTER;
+    *role = LineRole::Input;
+    return S_OK;
+  }
   // The pin's input-line mixer; E_NOINTERFACE when it has none.
   virtual HRESULT QueryMixer(std::shared_ptr<AudioInputMixer>* mixer) = 0;
 };
@@ -143,6 +157,9 @@ class Moniker {
   virtual ~Moniker() = default;
   // The device's friendly name, UTF-8.
   virtual HRESULT ReadFriendlyName(std::string* name) = 0;
+  // The device's identity: the same for the same device across restarts and whatever other
+  // devices come and go (unlike its list position or, with two alike, its friendly name).
+  virtual HRESULT ReadDeviceId(std::string* id) = 0;
   // Creates the device's capture filter.
   virtual HRESULT BindToObject(std::shared_ptr<Filter>* filter) = 0;
 };

@@ -38,6 +38,12 @@ class DefaultSourceMoniker : public Moniker {
     *name = "Default source";
     return S_OK;
   }
+  HRESULT ReadDeviceId(std::string* id) override {
+    if (id == nullptr)
+      return E_POINTER;
+    *id = "@DEFAULT_SOURCE@";
+    return S_OK;
+  }
   HRESULT BindToObject(std::shared_ptr<Filter>* filter) override {
     if (filter == nullptr)
       return E_POINTER;

@@ -325,12 +325,19 @@ HRESULT PulseContext::QuerySnapshot(PulseSnapshot* snapshot, int timeoutMs) {
     FillSource(i, &s);
     r->data.sources.push_back(std::move(s));
   };
+  auto serverCb = [](pa_context*, const pa_server_info* i, void* ud) {
+    auto* r = static_cast<Req*>(ud);
+    if (i != nullptr)
+      r->data.defaultSink = Text(i->default_sink_name);
+    r->owner->Finish(r, i != nullptr);
+  };
   HRESULT hr = Run(
       &req,
       [&](pa_context* c) {
         return std::vector<pa_operation*>{pa_context_get_card_info_list(c, cardCb, &req),
                                           pa_context_get_sink_info_list(c, sinkCb, &req),
-                                          pa_context_get_source_info_list(c, sourceCb, &req)};
+                                          pa_context_get_source_info_list(c, sourceCb, &req),
+                                          pa_context_get_server_info(c, serverCb, &req)};
       },
       timeoutMs);
   if (Failed(hr))

@@ -68,6 +68,7 @@ struct PulseSnapshot {
   std::vector<PulseCard> cards;
   std::vector<PulseSink> sinks;
   std::vector<PulseSource> sources;
+  std::string defaultSink;  // the name of the server's default output; may name no sink
 };
 
 enum class PulseFacility { Card, Sink, Source };

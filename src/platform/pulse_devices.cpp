@@ -83,6 +83,13 @@ class PulseMoniker : public Moniker {
     return S_OK;
   }
 
+  HRESULT ReadDeviceId(std::string* id) override {
+    if (id == nullptr)
+      return E_POINTER;
+    *id = device_.name;
+    return S_OK;
+  }
+
   HRESULT BindToObject(std::shared_ptr<Filter>* filter) override {
     if (filter == nullptr)
       return E_POINTER;

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include <QString>
+
 namespace tonvale::platform {
 
 namespace {
@@ -27,6 +29,14 @@ const PulseSink* SinkAt(const PulseSnapshot& snapshot, std::uint32_t index) {
   return nullptr;
 }
 
+LineRole RoleOf(const PulseSnapshot& snapshot, const PulseSource& source) {
+  if (IsInput(source))
+    return LineRole::Input;
+  const PulseSink* sink = SinkAt(snapshot, source.monitorOfSink);
+  return sink != nullptr && sink->name == snapshot.defaultSink ? LineRole::DefaultOutputMonitor
+                                                               : LineRole::Monitor;
+}
+
 // A monitor of a card's sink is one of that card's lines, not a device of its own.
 bool MonitorsCardSink(const PulseSnapshot& snapshot, const PulseSource& source) {
   if (IsInput(source))
@@ -48,16 +58,17 @@ std::vector<PulseDevice> ListPulseDevices(const PulseSnapshot& snapshot) {
       devices.push_back({PulseFacility::Card, card.name, card.index, card.description});
     }
   }
-  const auto cards = static_cast<std::ptrdiff_t>(devices.size());
   for (const auto& source : snapshot.sources) {
     if (source.card == kNoIndex && !MonitorsCardSink(snapshot, source)) {
       devices.push_back({PulseFacility::Source, source.name, source.index, source.description});
     }
   }
-  // By name, not by index: a device that is unplugged and plugged back in gets a new index,
-  // and the program finds its remembered device again by position.
-  std::ranges::stable_sort(devices.begin(), devices.begin() + cards, {}, &PulseDevice::name);
-  std::ranges::stable_sort(devices.begin() + cards, devices.end(), {}, &PulseDevice::name);
+  // Not by index: a device that is unplugged and plugged back in gets a new one.
+  std::ranges::sort(devices, [](const PulseDevice& a, const PulseDevice& b) {
+    const int byLabel = QString::fromStdString(a.friendlyName)
+                            .compare(QString::fromStdString(b.friendlyName), Qt::CaseInsensitive);
+    return byLabel != 0 ? byLabel < 0 : a.name < b.name;
+  });
   return devices;
 }
 
@@ -66,7 +77,7 @@ std::vector<PulseLine> PulseDeviceLines(const PulseSnapshot& snapshot, const Pul
   if (device.facility == PulseFacility::Source) {
     for (const auto& s : snapshot.sources) {
       if (s.name == device.name) {
-        lines.push_back({s.description, s.name, {}});
+        lines.push_back({s.description, s.name, {}, RoleOf(snapshot, s)});
         break;
       }
     }
@@ -79,16 +90,17 @@ std::vector<PulseLine> PulseDeviceLines(const PulseSnapshot& snapshot, const Pul
     if (s.card != card->index || !IsInput(s))
       continue;
     if (s.ports.empty()) {
-      lines.push_back({s.description, s.name, {}});
+      lines.push_back({s.description, s.name, {}, LineRole::Input});
       continue;
     }
-    for (const auto& port : s.ports) lines.push_back({port.description, s.name, port.name});
+    for (const auto& port : s.ports)
+      lines.push_back({port.description, s.name, port.name, LineRole::Input});
   }
   for (const auto& sink : snapshot.sinks) {
     if (sink.card != card->index)
       continue;
     if (const PulseSource* monitor = SourceAt(snapshot, sink.monitorSource)) {
-      lines.push_back({monitor->description, monitor->name, {}});
+      lines.push_back({monitor->description, monitor->name, {}, RoleOf(snapshot, *monitor)});
     }
   }
   return lines;
@@ -179,7 +191,8 @@ HRESULT PulseLineMixer::get_MixLevel(double* level) {
 
 PulseInputPin::PulseInputPin(std::shared_ptr<PulseContext> context,
                              std::shared_ptr<PulseLineSelection> selection, int line)
-    : name_(selection->lines()[static_cast<std::size_t>(line)].label) {
+    : name_(selection->lines()[static_cast<std::size_t>(line)].label),
+      role_(selection->lines()[static_cast<std::size_t>(line)].role) {
   mixer_ = std::make_shared<PulseLineMixer>(std::move(context), std::move(selection), line);
 }
 
@@ -194,6 +207,13 @@ HRESULT PulseInputPin::QueryPinInfo(std::string* name) {
   if (name == nullptr)
     return E_POINTER;
   *name = name_;
+  return S_OK;
+}
+
+HRESULT PulseInputPin::QueryLineRole(LineRole* role) {
+  if (role == nullptr)
+    return E_POINTER;
+  *role = role_;
   return S_OK;
 }
 

@@ -27,10 +27,12 @@ struct PulseLine {
   std::string label;
   std::string source;
   std::string port;
+  LineRole role = LineRole::Input;
 };
 
-// The devices in listing order: cards with an input or an output, then sources that belong
-// to no card and do not monitor a card's sink; each group sorted by the server's name.
+// The devices in listing order: cards with an input or an output, and sources that belong
+// to no card and do not monitor a card's sink, sorted by the names the user sees (then by
+// the server's name, so that two alike keep one order).
 std::vector<PulseDevice> ListPulseDevices(const PulseSnapshot& snapshot);
 
 // The device's lines in pin order: the ports (or, without ports, the source itself) of each
@@ -84,11 +86,13 @@ class PulseInputPin : public Pin {
                 std::shared_ptr<PulseLineSelection> selection, int line);
   HRESULT QueryDirection(PinDirection* direction) override;
   HRESULT QueryPinInfo(std::string* name) override;
+  HRESULT QueryLineRole(LineRole* role) override;
   HRESULT QueryMixer(std::shared_ptr<AudioInputMixer>* mixer) override;
 
  private:
   std::shared_ptr<AudioInputMixer> mixer_;
   std::string name_;
+  LineRole role_;
 };
 
 // The pins of a device's lines, in order.

@@ -1,5 +1,7 @@
 #include "recorder/recorder_engine.h"
 
+#include <algorithm>
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -193,10 +195,19 @@ void RecorderEngine::OnRecord() {
   if (!CheckOutputWritable(path) || !CheckTempWavWritable(TempWavPath())) {
     return;
   }
+  if (outputClaim_.Claim(path) == OutputClaim::Result::HeldByAnotherCopy) {
+    services_.boxes.Show(controls_.owner(),
+                         QStringLiteral("Another running copy of Tonvale is recording into "
+                                        "\"%1\". Choose another file to record to.")
+                             .arg(path),
+                         kErrorCaption, platform::MessageBoxes::Icon::Stop);
+    return;
+  }
   if (!services_.handOff.WriteOutputPath(path)) {
     qCWarning(lcGraph) << "could not store the output path for the sink";
   }
   if (Failed(BuildChain())) {
+    outputClaim_.Release();
     return;
   }
   // The old recording stays until the sink writes the new one's first audio over it, so a
@@ -248,6 +259,7 @@ void RecorderEngine::OnStop() {
   controls_.KillTimer(kTimerId);
   m_nUsedSeconds = 0;
   RemoveSinkAndWriter();
+  outputClaim_.Release();
   m_bPaused = 0;
   m_bRecording = 0;
   controls_.EnableControl(id::kRecord, true);
@@ -283,6 +295,7 @@ void RecorderEngine::StopForClose() {
     // Files complete before the graph goes away.
     m_pMC->StopWhenReady();
     controls_.KillTimer(kTimerId);
+    outputClaim_.Release();
     m_bRecording = 0;
     m_bPaused = 0;
   } else {
@@ -491,9 +504,80 @@ HRESULT RecorderEngine::EnumerateSoundCards() {
         QStringLiteral("No audio capture hardware!"), platform::MessageBoxes::Icon::Stop);
     return E_FAIL;
   }
+  ChooseSoundCard();
   controls_.ComboSetCurSel(id::kSoundCards, nSoundCaptureIndex);
   OnSoundCardSelected();
   return hr;
+}
+
+QString RecorderEngine::DeviceIdAt(int entry) const {
+  std::string id;
+  const auto& moniker = m_soundCardMonikers[static_cast<size_t>(entry)];
+  if (!moniker || Failed(moniker->ReadDeviceId(&id))) {
+    return {};
+  }
+  return QString::fromStdString(id);
+}
+
+namespace {
+
+// How likely an input line carries what the computer plays: the sound of the default
+// output, of any output, then a name with one of the keywords, in their order.
+int LineRank(platform::Pin& pin, const QString& name) {
+  platform::LineRole role = platform::LineRole::Input;
+  if (Succeeded(pin.QueryLineRole(&role))) {
+    if (role == platform::LineRole::DefaultOutputMonitor) {
+      return 3;
+    }
+    if (role == platform::LineRole::Monitor) {
+      return 2;
+    }
+  }
+  const QString lower = name.toLower();
+  return std::ranges::any_of(kLineKeywords,
+                             [&](const char* k) { return lower.contains(QLatin1String(k)); })
+             ? 1
+             : 0;
+}
+
+}  // namespace
+
+void RecorderEngine::ChooseSoundCard() {
+  const int count = static_cast<int>(m_soundCardMonikers.size());
+  if (!m_strSoundCaptureName.isEmpty()) {
+    for (int i = 0; i < count; ++i) {
+      if (DeviceIdAt(i) == m_strSoundCaptureName) {
+        nSoundCaptureIndex = i;
+        return;
+      }
+    }
+    return;
+  }
+  if (nSearchFlag != 0) {
+    return;
+  }
+  // A first start: the device whose line carries the default output's sound, else the first
+  // with any output's sound.
+  int best = -1;
+  int bestRank = 1;
+  for (int i = 0; i < count; ++i) {
+    std::shared_ptr<platform::Filter> filter;
+    const auto& moniker = m_soundCardMonikers[static_cast<size_t>(i)];
+    if (!moniker || Failed(moniker->BindToObject(&filter)) || !filter) {
+      continue;
+    }
+    std::shared_ptr<platform::Pin> pin;
+    for (int n = 0; Succeeded(PinAtPosition(filter, PinDirection::Input, n, &pin)); ++n) {
+      const int rank = LineRank(*pin, {});
+      if (rank > bestRank) {
+        best = i;
+        bestRank = rank;
+      }
+    }
+  }
+  if (best >= 0) {
+    nSoundCaptureIndex = best;
+  }
 }
 
 HRESULT RecorderEngine::AddDevicesToList(platform::MonikerEnumerator* devices) {
@@ -534,6 +618,9 @@ void RecorderEngine::OnSoundCardSelected() {
   if (!moniker) {
     return;
   }
+  if (const QString id = DeviceIdAt(nSoundCaptureIndex); !id.isEmpty()) {
+    m_strSoundCaptureName = id;
+  }
   if (Failed(moniker->BindToObject(&m_pCaptureFilter)) || !m_pCaptureFilter) {
     m_pCaptureFilter = {};
     return;
@@ -564,6 +651,8 @@ HRESULT RecorderEngine::ListInputLines(const std::shared_ptr<platform::Filter>& 
   }
   pins->Reset();
   int pinPosition = 0;  // counts pins of the wanted direction, as PinAtPosition does
+  int bestRow = -1;     // of the automatic choice
+  int bestRank = 0;
   std::shared_ptr<platform::Pin> pin;
   while ((hr = pins->Next(&pin)) == S_OK && pin) {
     PinDirection pinDirection{};
@@ -587,16 +676,16 @@ HRESULT RecorderEngine::ListInputLines(const std::shared_ptr<platform::Filter>& 
     const int row = controls_.ComboAddString(id::kInputLines, lineName);
     m_inputLinePins.push_back(position);
     if (nSearchFlag == 0) {
-      const QString lower = lineName.toLower();
-      for (const char* keyword : kLineKeywords) {
-        if (lower.contains(QLatin1String(keyword))) {
-          nCapturePinIndex = row;
-          nSearchFlag = 1;
-          break;
-        }
+      // The first line of the best rank wins.
+      if (const int rank = LineRank(*pin, lineName); rank > bestRank) {
+        bestRow = row;
+        bestRank = rank;
       }
     }
     pin = {};
+  }
+  if (nSearchFlag == 0 && bestRow >= 0) {
+    nCapturePinIndex = bestRow;
   }
   nSearchFlag = 1;
   return hr;

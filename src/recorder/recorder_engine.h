@@ -11,6 +11,7 @@
 
 #include "platform/media.h"
 #include "platform/services.h"
+#include "recorder/output_claim.h"
 #include "recorder/recorder_controls.h"
 
 namespace tonvale::recorder {
@@ -96,6 +97,9 @@ class RecorderEngine {
   int nSoundCaptureIndex = 0;
   int nCapturePinIndex = 0;
   int nSearchFlag = 0;
+  // The remembered device's identity (setting "strSoundCaptureName"): where the device is
+  // listed, it is selected whatever its position.
+  QString m_strSoundCaptureName;
 
   // The capture graph.
   std::shared_ptr<platform::GraphBuilder> m_pGB;
@@ -115,6 +119,8 @@ class RecorderEngine {
   bool m_bNoCaptureHardware = false;
 
  private:
+  void ChooseSoundCard();
+  QString DeviceIdAt(int entry) const;
   bool CheckOutputWritable(const QString& path);
   bool CheckTempWavWritable(const QString& path);
   QString TempWavPath() const;
@@ -123,6 +129,8 @@ class RecorderEngine {
 
   EngineServices services_;
   RecorderControls& controls_;
+  // Held from a Record press until its recording ends.
+  OutputClaim outputClaim_;
 };
 
 }  // namespace tonvale::recorder

@@ -13,6 +13,8 @@ inline const QString kSection = QStringLiteral("Option");
 inline const QString kSoundCaptureIndex = QStringLiteral("nSoundCaptureIndex");
 inline const QString kCapturePinIndex = QStringLiteral("nCapturePinIndex");
 inline const QString kSearchFlag = QStringLiteral("nSearchFlag");
+// The identity of the remembered device (empty: none yet); it wins over the position.
+inline const QString kSoundCaptureName = QStringLiteral("strSoundCaptureName");
 inline const QString kOutputFile = QStringLiteral("output_wav_file");
 inline const QString kOnlyOnce = QStringLiteral("b_only_once");
 inline constexpr int kIndexDefault = 0;

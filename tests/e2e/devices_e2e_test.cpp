@@ -12,24 +12,40 @@ namespace {
 
 const std::string kCards = "cards=";
 
-TEST_F(E2eTest, FreshInstallListsSinkMonitorsAndChoosesTheMonitorLine) {
-  ProgramRun program(home);
-  ASSERT_TRUE(program.Start());
-  ASSERT_FALSE(program.WaitForMainWindow().empty()) << program.Log();
-  EXPECT_EQ(program.LastLists(),
-            "cards=0/2 [Monitor of tonvale_a|Monitor of tonvale_b] "
-            "lines=0/1 [Monitor of tonvale_a]");
-  EXPECT_EQ(program.LastStatus(), "Status : Ready");
-  // Filling the lists at start-up never opens the input hint.
-  EXPECT_TRUE(FindWindows("^How to select an input device$").empty());
-
-  program.Terminate();
-  EXPECT_EQ(program.WaitExit(), 0);
+TEST_F(E2eTest, FreshInstallChoosesTheDefaultOutputsMonitorAndKeepsItWhenAnotherIsAdded) {
+  ASSERT_EQ(pulse().pactl({"set-default-sink", kSinkB}), 0);
+  {
+    ProgramRun program(home);
+    ASSERT_TRUE(program.Start());
+    ASSERT_FALSE(program.WaitForMainWindow().empty()) << program.Log();
+    EXPECT_EQ(program.LastLists(),
+              "cards=1/2 [Monitor of tonvale_a|Monitor of tonvale_b] "
+              "lines=0/1 [Monitor of tonvale_b]");
+    EXPECT_EQ(program.LastStatus(), "Status : Ready");
+    // Filling the lists at start-up never opens the input hint.
+    EXPECT_TRUE(FindWindows("^How to select an input device$").empty());
+    program.Terminate();
+    EXPECT_EQ(program.WaitExit(), 0);
+  }
+  ASSERT_EQ(pulse().pactl({"set-default-sink", kSinkA}), 0);
   EXPECT_EQ(home.Setting("Option/nSearchFlag"), "1");
-  EXPECT_EQ(home.Setting("Option/nSoundCaptureIndex"), "0");
+  EXPECT_EQ(home.Setting("Option/nSoundCaptureIndex"), "1");
   EXPECT_EQ(home.Setting("Option/nCapturePinIndex"), "0");
+  EXPECT_EQ(home.Setting("Option/strSoundCaptureName"), "tonvale_b.monitor");
   EXPECT_EQ(home.Setting("Option/output_wav_file"),
             std::string(std::getenv("HOME")) + "/sonarelrecorder.mp3");
+
+  // One more output, listed first: the remembered device is still the one selected.
+  const int added = pulse().loadNullSink("tonvale_0");
+  ASSERT_GE(added, 0);
+  ProgramRun again(home);
+  ASSERT_TRUE(again.Start());
+  ASSERT_FALSE(again.WaitForMainWindow().empty()) << again.Log();
+  EXPECT_NE(again.LastLists().find("cards=2/3 ["), std::string::npos) << again.LastLists();
+  EXPECT_NE(again.LastLists().find("lines=0/1 [Monitor of tonvale_b]"), std::string::npos);
+  again.Terminate();
+  EXPECT_EQ(again.WaitExit(), 0);
+  ASSERT_EQ(pulse().pactl({"unload-module", std::to_string(added)}), 0);
 }
 
 TEST_F(E2eTest, RecordsTheChosenDeviceAndNotTheOther) {

@@ -36,9 +36,11 @@ class E2eTest : public ::testing::Test {
 
   static PrivatePulse& pulse() { return *pulse_; }
 
-  // Settings of a program that has run before: the hint is off, the line search done.
+  // Settings of a program that has run before: the hint is off, the line search done, the
+  // device chosen by its position alone.
   void SettingsForDevice(int soundCard, const std::string& output) {
     home.WriteSettings({{"Option/nSoundCaptureIndex", std::to_string(soundCard)},
+                        {"Option/strSoundCaptureName", ""},
                         {"Option/nCapturePinIndex", "0"},
                         {"Option/nSearchFlag", "1"},
                         {"Option/b_only_once", "1"},

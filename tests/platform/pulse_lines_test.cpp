@@ -31,7 +31,13 @@ std::vector<std::string> Names(const std::vector<PulseDevice>& devices) {
 
 std::vector<std::string> Labels(const std::vector<PulseLine>& lines) {
   std::vector<std::string> out;
-  for (const auto& l : lines) out.push_back(l.label + "|" + l.source + "|" + l.port);
+  // The role as a mark: "+" the default output's monitor, "~" another monitor.
+  for (const auto& l : lines) {
+    const char* role = l.role == LineRole::DefaultOutputMonitor ? "+"
+                       : l.role == LineRole::Monitor            ? "~"
+                                                                : "";
+    out.push_back(l.label + "|" + l.source + "|" + l.port + role);
+  }
   return out;
 }
 
@@ -49,12 +55,13 @@ PulseSnapshot Machine() {
                Monitor(1, "pci.out.monitor", 0, 0), Input(2, "virtual.in", kNoIndex),
                // Some servers leave the card off the monitor of a card's sink.
                Monitor(3, "usb.out.monitor", 1, kNoIndex), Monitor(4, "null.monitor", 2, kNoIndex)};
+  s.defaultSink = "pci.out";
   return s;
 }
 
-TEST(PulseDeviceList, CardsWithInputOrOutputThenCardlessSourcesNotMonitoringACardSink) {
+TEST(PulseDeviceList, CardsWithInputOrOutputAndCardlessSourcesNotMonitoringACardSinkByName) {
   EXPECT_EQ(Names(ListPulseDevices(Machine())),
-            (std::vector<std::string>{"Built-in Audio", "USB Headset", "null.monitor desc",
+            (std::vector<std::string>{"Built-in Audio", "null.monitor desc", "USB Headset",
                                       "virtual.in desc"}));
   EXPECT_TRUE(ListPulseDevices(PulseSnapshot{}).empty());
 }
@@ -85,9 +92,9 @@ TEST(PulseDeviceList, LinesArePortsOfInputsThenMonitorsOfSinks) {
     std::vector<std::string> lines;
   } cases[] = {
       {0,
-       {"Microphone|pci.in|mic", "Line In|pci.in|line", "pci.out.monitor desc|pci.out.monitor|"}},
-      {1, {"usb.out.monitor desc|usb.out.monitor|"}},
-      {2, {"null.monitor desc|null.monitor|"}},
+       {"Microphone|pci.in|mic", "Line In|pci.in|line", "pci.out.monitor desc|pci.out.monitor|+"}},
+      {1, {"null.monitor desc|null.monitor|~"}},
+      {2, {"usb.out.monitor desc|usb.out.monitor|~"}},
       {3, {"virtual.in desc|virtual.in|"}},
   };
   for (const auto& c : cases) {

@@ -67,6 +67,82 @@ TEST(InputLineChoice, FirstKeywordMatchInPinOrderIsChosenOnAFreshInstall) {
   }
 }
 
+// The lists real machines give on a first start: the choice lands on the sound of the
+// default output, then of any output, and only then on a keyword.
+TEST(InputLineChoice, FirstStartChoosesTheDefaultOutputsSoundOnTheMachinesUsersHave) {
+  using enum LineRole;
+  struct Line {
+    std::string name;
+    LineRole role;
+  };
+  struct Device {
+    std::string name;
+    std::vector<Line> lines;
+  };
+  struct Case {
+    const char* machine;
+    std::vector<Device> devices;
+    int device, line;
+  };
+  const Device laptop = {"Built-in Audio",
+                         {{"Internal Microphone", Input},
+                          {"Headphones Stereo Microphone", Input},
+                          {"Monitor of Built-in Audio Analog Stereo", DefaultOutputMonitor}}};
+  const Device usbMic = {"Blue Yeti", {{"Blue Yeti Analog Stereo", Input}}};
+  const Device hdmi = {"HDA NVidia", {{"Monitor of HDA NVidia Digital Stereo (HDMI)", Monitor}}};
+  const Device ports = {
+      "HDA Intel PCH",
+      {{"Microphone", Input}, {"Line In", Input}, {"Monitor of HDA Intel PCH", Monitor}}};
+  Device hdmiDefault = hdmi;
+  hdmiDefault.lines[0].role = DefaultOutputMonitor;
+  const std::vector<Case> cases = {
+      {"laptop", {laptop}, 0, 2},
+      {"USB microphone and laptop", {usbMic, laptop}, 1, 2},
+      {"USB microphone alone", {usbMic}, 0, 0},
+      {"card with ports, no default among its outputs", {ports}, 0, 2},
+      {"several outputs, HDMI the default", {ports, hdmiDefault}, 1, 0},
+      {"several outputs, none the default", {usbMic, ports, hdmi}, 1, 2},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.machine);
+    Lists l;
+    for (const auto& d : c.devices) {
+      std::vector<std::string> names;
+      for (const auto& line : d.lines) names.push_back(line.name);
+      auto device = l.media.AddDevice(d.name, names);
+      for (std::size_t i = 0; i < d.lines.size(); ++i)
+        device->filter->pins[i]->role = d.lines[i].role;
+    }
+    ASSERT_TRUE(Succeeded(l.Start()));
+    EXPECT_EQ(l.controls.selection[1009], c.device);
+    EXPECT_EQ(l.controls.selection[1011], c.line);
+    EXPECT_EQ(l.engine.nSearchFlag, 1);
+  }
+}
+
+TEST(SoundCards, RememberedDeviceIsSelectedWhereverItIsNowListed) {
+  Lists l;
+  l.media.AddDevice("Alpha", {"Mic"});
+  auto chosen = l.media.AddDevice("Zulu", {"Mic"});
+  ASSERT_TRUE(Succeeded(l.Start(1, 0, 1)));
+  const QString remembered = l.engine.m_strSoundCaptureName;
+  EXPECT_EQ(remembered.toStdString(), chosen->id);
+
+  // Another device is plugged in and listed before it: the identity wins over the position.
+  Lists next;
+  next.media.devices = {l.media.devices[0], std::make_shared<FakeDevice>("Mike"), chosen};
+  next.engine.m_strSoundCaptureName = remembered;
+  ASSERT_TRUE(Succeeded(next.Start(1, 0, 1)));
+  EXPECT_EQ(next.controls.selection[1009], 2);
+  EXPECT_EQ(next.engine.nSoundCaptureIndex, 2);
+  // Without it, the position decides as before.
+  next.media.devices.pop_back();
+  next.engine.TearDownCapture();
+  ASSERT_TRUE(Succeeded(next.Start(1, 0, 1)));
+  EXPECT_EQ(next.controls.selection[1009], 1);
+  EXPECT_EQ(next.engine.m_strSoundCaptureName.toStdString(), next.media.devices[1]->id);
+}
+
 TEST(InputLineChoice, RememberedPositionDecidesOnceSearched) {
   Lists l;
   auto device = l.media.AddDevice("Card", {"Microphone", "Line In", "Stereo Mix"});
@@ -89,7 +165,7 @@ TEST(SoundCards, SameNamesBothListedAndEachBindsItsOwnDevice) {
   Lists l;
   auto first = l.media.AddDevice("USB Audio", {"Mic"});
   auto second = l.media.AddDevice("USB Audio", {"Mic"});
-  ASSERT_TRUE(Succeeded(l.Start(1)));
+  ASSERT_TRUE(Succeeded(l.Start(1, 0, 1)));
   EXPECT_EQ(l.controls.combos[1009],
             (std::vector<QString>{QStringLiteral("USB Audio"), QStringLiteral("USB Audio")}));
   EXPECT_EQ(first->binds, 0);

@@ -240,6 +240,36 @@ TEST_F(EngineTest, UnwritableOutputIsReportedWithItsPathAndNothingStarts) {
   EXPECT_EQ(engine.m_bRecording, 0);
 }
 
+TEST_F(EngineTest, AFileAnotherCopyRecordsIntoIsRefusedUntilThatRecordingEnds) {
+  media.AddDevice("Card", {"Line In"});
+  StartUp();
+  FakeMediaFactory otherMedia;
+  otherMedia.AddDevice("Card", {"Line In"});
+  FakeControls otherControls;
+  RecorderEngine other{{otherMedia, handOff, boxes, desktop}, otherControls};
+  other.m_bOnlyOnce = 1;
+  other.ResetGraphMembers();
+  ASSERT_TRUE(Succeeded(other.CreateCaptureGraph()));
+  ASSERT_TRUE(Succeeded(other.EnumerateSoundCards()));
+  other.m_szTempWavFile = dir.filePath(QStringLiteral("qorntemp-2.wav"));
+
+  controls.field = output;
+  engine.OnRecord();
+  ASSERT_EQ(engine.m_bRecording, 1);
+  // The same file by another spelling.
+  otherControls.field = dir.path() + QStringLiteral("/./take.mp3");
+  other.OnRecord();
+  EXPECT_EQ(other.m_bRecording, 0);
+  ASSERT_EQ(boxes.shown.size(), 1u);
+  EXPECT_TRUE(boxes.shown[0].text.startsWith(QStringLiteral("Another running copy")));
+  EXPECT_EQ(otherMedia.writers.size(), 0u) << "nothing is built, nothing written";
+
+  engine.OnStop();
+  other.OnRecord();
+  EXPECT_EQ(other.m_bRecording, 1);
+  other.OnStop();
+}
+
 TEST_F(EngineTest, RecordWhileRecordingLeavesTheRecordingAlone) {
   media.AddDevice("Card", {"Line In"});
   StartUp();

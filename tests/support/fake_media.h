@@ -39,6 +39,7 @@ struct FakeMixer : AudioInputMixer {
 
 struct FakePin : Pin {
   PinDirection direction = PinDirection::Input;
+  LineRole role = LineRole::Input;
   std::string name;
   std::shared_ptr<FakeMixer> mixer = std::make_shared<FakeMixer>();
   HRESULT directionResult = S_OK;
@@ -53,6 +54,10 @@ struct FakePin : Pin {
     if (Succeeded(infoResult))
       *n = name;
     return infoResult;
+  }
+  HRESULT QueryLineRole(LineRole* r) override {
+    *r = role;
+    return S_OK;
   }
   HRESULT QueryMixer(std::shared_ptr<AudioInputMixer>* m) override {
     if (!mixer)
@@ -203,6 +208,11 @@ struct FakeDevice : Moniker {
     if (Succeeded(nameResult))
       *n = name;
     return nameResult;
+  }
+  std::string id = "fake:" + name + ":" + std::to_string(reinterpret_cast<std::uintptr_t>(this));
+  HRESULT ReadDeviceId(std::string* i) override {
+    *i = id;
+    return S_OK;
   }
   HRESULT BindToObject(std::shared_ptr<Filter>* f) override {
     if (Failed(bindResult))
