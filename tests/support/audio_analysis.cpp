@@ -211,6 +211,7 @@ AudioAnalysis AnalyzeAudioFile(const std::string& path, double silenceThreshold)
 
   std::vector<float> mono;
   std::vector<std::vector<float>> perChannel;
+  bool heard = false;
   double sumSquares = 0;
   std::uint64_t frames = 0;
   std::uint64_t blockFrames = 0;
@@ -258,6 +259,10 @@ AudioAnalysis AnalyzeAudioFile(const std::string& path, double silenceThreshold)
         for (int c = 0; c < result.channels; ++c) {
           const double v = samples[f * static_cast<unsigned>(result.channels) + c];
           perChannel[static_cast<std::size_t>(c)].push_back(static_cast<float>(v));
+          if (std::abs(v) >= 0.001 && !heard) {
+            heard = true;
+            result.leadingSilenceSeconds = static_cast<double>(frames + f) / result.sampleRate;
+          }
           result.peak = std::max(result.peak, std::abs(v));
           mix += v;
           sumSquares += v * v;

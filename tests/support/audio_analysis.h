@@ -23,6 +23,8 @@ struct AudioAnalysis {
   double longestSilenceSeconds = 0;
   // The largest sample magnitude of any channel.
   double peak = 0;
+  // How long the file holds nothing above -60 dBFS before its first sound.
+  double leadingSilenceSeconds = 0;
   // Per channel, over the middle half of the file (clear of how a stream starts and ends):
   // the strongest frequency and the RMS level in dBFS.
   std::vector<double> channelFrequencyHz;
