@@ -3,6 +3,6 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTONVALE_BUILD_TESTS=OFF >/dev/null
-cmake --build build -j"$(nproc)" --target sonarelrecorder tonvale_sink
+cmake --preset dev >/dev/null
+cmake --build --preset dev -j"$(nproc)" --target sonarelrecorder tonvale_sink tonvale_help
 exec ./build/bin/sonarelrecorder "$@"
