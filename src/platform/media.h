@@ -16,6 +16,7 @@
 #include <string>
 
 #include "platform/result.h"
+#include "platform/sink_contract.h"
 
 namespace tonvale::platform {
 
@@ -177,9 +178,6 @@ class DeviceEnumerator {
   // The audio capture devices. S_FALSE with no enumerator when there are none.
   virtual HRESULT CreateAudioInputEnumerator(std::unique_ptr<MonikerEnumerator>* devices) = 0;
 };
-
-// Class identifier of the sink ("WAV Dest") component.
-inline constexpr const char* kSinkClassId = "{DDCD2468-4EC9-4431-84D2-C7BE1FE8CC17}";
 
 // Object creation: what the program asks of the media framework.
 class MediaFactory {

@@ -4,6 +4,8 @@
 
 #include <QString>
 
+#include "platform/sink_contract.h"
+
 namespace tonvale::settings {
 
 inline constexpr auto kOrganisation = "Velmora";
@@ -29,8 +31,9 @@ inline const QString kSection = QStringLiteral("HotKey");
 
 // Where the sink finds the output path of the next recording.
 namespace handoff {
-inline constexpr auto kApplication = "LYRAVOX";
-inline const QString kKey = QStringLiteral("OutputMP3Name/Default");
+inline constexpr auto kOrganisation = platform::kHandOffOrganisation;
+inline constexpr auto kApplication = platform::kHandOffApplication;
+inline const QString kKey = QString::fromLatin1(platform::kHandOffKey);
 }  // namespace handoff
 
 }  // namespace tonvale::settings

@@ -7,10 +7,6 @@
 
 namespace tonvale::sink {
 
-inline constexpr const char* kHandOffOrganization = "Velmora";
-inline constexpr const char* kHandOffApplication = "LYRAVOX";
-inline constexpr const char* kHandOffKey = "OutputMP3Name/Default";
-
 // The hand-off path in UTF-8, empty when none is stored. Reads the settings file afresh on
 // every call, so a value the program wrote a moment ago is seen. Any thread.
 std::string ReadHandOffPath();

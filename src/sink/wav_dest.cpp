@@ -10,7 +10,7 @@
 #include <cstring>
 #include <string>
 
-#include "platform/media.h"
+#include "platform/sink_contract.h"
 #include "sink/output_path.h"
 #include "sink/wav_header.h"
 #include "sink/xing_writer.h"

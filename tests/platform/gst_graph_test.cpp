@@ -218,8 +218,9 @@ TEST_F(GstGraphTest, RunWithoutASoundServerFailsAndReportsTheCaptureDevice) {
   std::atomic<int> notified{0};
   ASSERT_EQ(events_->SetNotifyWindow([&](std::intptr_t) { ++notified; }, 0), S_OK);
   const std::string dir = testing::MakeTempDir("tonvale-noserver-");
-  QSettings handOff(QStringLiteral("Velmora"), QStringLiteral("LYRAVOX"));
-  handOff.setValue(QStringLiteral("OutputMP3Name/Default"), QString::fromStdString(dir + "/a.mp3"));
+  QSettings handOff(QString::fromLatin1(kHandOffOrganisation),
+                    QString::fromLatin1(kHandOffApplication));
+  handOff.setValue(QString::fromLatin1(kHandOffKey), QString::fromStdString(dir + "/a.mp3"));
   handOff.sync();
   ASSERT_EQ(graph_->AddFilter(capture_, "Audio Capture"), S_OK);
   ASSERT_EQ(graph_->AddFilter(MakeSink(), "WAV Dest"), S_OK);

@@ -75,8 +75,9 @@ class GstRecordingTest : public ::testing::Test {
 
   // The program's Record: hand-off value, sink, File Writer, file name, Render.
   HRESULT BuildChain(const std::string& mp3, const std::string& wav) {
-    QSettings handOff(QStringLiteral("Velmora"), QStringLiteral("LYRAVOX"));
-    handOff.setValue(QStringLiteral("OutputMP3Name/Default"), QString::fromStdString(mp3));
+    QSettings handOff(QString::fromLatin1(kHandOffOrganisation),
+                      QString::fromLatin1(kHandOffApplication));
+    handOff.setValue(QString::fromLatin1(kHandOffKey), QString::fromStdString(mp3));
     handOff.sync();
     HRESULT hr = factory_.CreateFilter(kSinkClassId, &sink_);
     if (Failed(hr))

@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "audio_analysis.h"
-#include "platform/media.h"
+#include "platform/sink_contract.h"
 #include "private_server.h"
 #include "sink_test_env.h"
 
@@ -42,11 +42,14 @@ struct RunResult {
 };
 
 void SetHandOff(const QString& path) {
-  QSettings settings(QSettings::NativeFormat, QSettings::UserScope, u"Velmora"_qs, u"LYRAVOX"_qs);
+  using namespace tonvale::platform;
+  QSettings settings(QSettings::NativeFormat, QSettings::UserScope,
+                     QString::fromLatin1(kHandOffOrganisation),
+                     QString::fromLatin1(kHandOffApplication));
   if (path.isNull())
-    settings.remove(u"OutputMP3Name/Default"_qs);
+    settings.remove(QString::fromLatin1(kHandOffKey));
   else
-    settings.setValue(u"OutputMP3Name/Default"_qs, path);
+    settings.setValue(QString::fromLatin1(kHandOffKey), path);
 }
 
 class WavDestTest : public ::testing::Test {
