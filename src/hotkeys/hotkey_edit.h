@@ -8,12 +8,13 @@
 #include <QLineEdit>
 #include <QString>
 
+#include "platform/services.h"
+
 namespace tonvale::hotkeys {
 
-// Hotkey modifier bits, shared with the hotkey table and the platform registrar.
-inline constexpr unsigned kModAlt = 1;
-inline constexpr unsigned kModCtrl = 2;
-inline constexpr unsigned kModShift = 4;
+using platform::kModAlt;
+using platform::kModCtrl;
+using platform::kModShift;
 
 // Generic virtual-key codes of the modifier keys.
 inline constexpr unsigned kVkShift = 0x10;

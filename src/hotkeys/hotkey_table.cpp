@@ -3,9 +3,11 @@
 #include <QLoggingCategory>
 
 #include "hotkeys/hotkey_edit.h"
-#include "hotkeys/hotkey_settings.h"
+#include "settings/settings_keys.h"
 
 namespace tonvale::hotkeys {
+
+namespace keys = settings::hotkey;
 
 namespace {
 Q_LOGGING_CATEGORY(lcHotkeys, "tonvale.hotkeys")
@@ -31,16 +33,15 @@ HotkeyCommand CommandForHotKeyId(int id) {
 }
 
 int HotkeyTable::LoadHotKeys(platform::ProfileStore& store) {
-  const QString& section = settings::kSection;
+  const QString& section = keys::kSection;
   for (int i = 0; i < kEntries; ++i) {
     HotKeyEntry& e = mHotKey[i];
     e.szName = EntryName(i);
     e.fsModifiers = static_cast<unsigned>(
-        store.GetProfileInt(section, settings::ModifiersKey(i), settings::kDefaultModifiers[i]));
+        store.GetProfileInt(section, keys::ModifiersKey(i), keys::kDefaultModifiers[i]));
     e.nVirtualKey = static_cast<unsigned>(
-        store.GetProfileInt(section, settings::VirtualKeyKey(i), settings::kDefaultVirtualKey[i]));
-    e.nSpeedData =
-        store.GetProfileInt(section, settings::SpeedDataKey(i), settings::kDefaultSpeedData);
+        store.GetProfileInt(section, keys::VirtualKeyKey(i), keys::kDefaultVirtualKey[i]));
+    e.nSpeedData = store.GetProfileInt(section, keys::SpeedDataKey(i), keys::kDefaultSpeedData);
     e.nHotKeyId = kIds[i];
   }
   return 1;
@@ -68,12 +69,12 @@ int HotkeyTable::UnregisterHotKeys(platform::HotkeyRegistrar& registrar) {
 }
 
 int HotkeyTable::SaveHotKeys(platform::ProfileStore& store) {
-  const QString& section = settings::kSection;
+  const QString& section = keys::kSection;
   for (int i = 0; i < kEntries; ++i) {
     const HotKeyEntry& e = mHotKey[i];
-    store.WriteProfileInt(section, settings::ModifiersKey(i), static_cast<int>(e.fsModifiers));
-    store.WriteProfileInt(section, settings::VirtualKeyKey(i), static_cast<int>(e.nVirtualKey));
-    store.WriteProfileInt(section, settings::SpeedDataKey(i), e.nSpeedData);
+    store.WriteProfileInt(section, keys::ModifiersKey(i), static_cast<int>(e.fsModifiers));
+    store.WriteProfileInt(section, keys::VirtualKeyKey(i), static_cast<int>(e.nVirtualKey));
+    store.WriteProfileInt(section, keys::SpeedDataKey(i), e.nSpeedData);
   }
   return 1;
 }

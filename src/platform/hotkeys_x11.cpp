@@ -17,13 +17,7 @@
 namespace tonvale::platform {
 
 namespace {
-Q_LOGGING_CATEGORY(lcX11Hotkeys, "tonvale.hotkeys")
-
-// Hotkey modifier bits of the registrar interface.
-constexpr unsigned kModAlt = 1;
-constexpr unsigned kModCtrl = 2;
-constexpr unsigned kModShift = 4;
-constexpr unsigned kModWin = 8;
+Q_LOGGING_CATEGORY(lcX11Hotkeys, "tonvale.x11")
 
 constexpr uint16_t kCombinationMods =
     XCB_MOD_MASK_SHIFT | XCB_MOD_MASK_CONTROL | XCB_MOD_MASK_1 | XCB_MOD_MASK_4;

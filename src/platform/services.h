@@ -44,7 +44,13 @@ class SinkHandOff {
   virtual bool WriteOutputPath(const QString& path) = 0;
 };
 
-// System-wide hotkeys. Modifiers are 1 Alt, 2 Ctrl, 4 Shift; keys are virtual-key codes.
+// The modifier bits of a hotkey combination, as the settings store them.
+inline constexpr unsigned kModAlt = 1;
+inline constexpr unsigned kModCtrl = 2;
+inline constexpr unsigned kModShift = 4;
+inline constexpr unsigned kModWin = 8;
+
+// System-wide hotkeys. Modifiers are the bits above; keys are virtual-key codes.
 class HotkeyRegistrar {
  public:
   virtual ~HotkeyRegistrar() = default;

@@ -1,10 +1,11 @@
 #include "recorder/output_claim.h"
 
+#include "recorder/recorder_log.h"
+
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QLoggingCategory>
 #include <QStandardPaths>
 
 #include <fcntl.h>
@@ -15,8 +16,6 @@
 
 namespace tonvale::recorder {
 namespace {
-
-Q_LOGGING_CATEGORY(lcClaim, "tonvale.recorder")
 
 // The same file however the path spells it: its folder resolved, links and all.
 QString CanonicalOutput(const QString& path) {
@@ -43,7 +42,7 @@ OutputClaim::Result OutputClaim::Claim(const QString& path) {
   // Qt makes sure the runtime folder is the user's alone (0700), or makes one that is.
   const QString runtime = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
   if (runtime.isEmpty() || !QDir(runtime).mkpath(QStringLiteral("tonvale"))) {
-    qCWarning(lcClaim) << "no runtime folder for the output file's lock";
+    qCWarning(lcRecorder) << "no runtime folder for the output file's lock";
     return Result::Unavailable;
   }
   const QByteArray key =
@@ -54,7 +53,7 @@ OutputClaim::Result OutputClaim::Claim(const QString& path) {
       ::open(lock.constData(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
   struct stat st {};
   if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid()) {
-    qCWarning(lcClaim) << "cannot use the lock" << lock;
+    qCWarning(lcRecorder) << "cannot use the lock" << lock;
     if (fd >= 0) {
       ::close(fd);
     }

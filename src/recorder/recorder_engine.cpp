@@ -1,5 +1,7 @@
 #include "recorder/recorder_engine.h"
 
+#include "recorder/recorder_log.h"
+
 #include <algorithm>
 
 #include <QDir>
@@ -14,9 +16,8 @@
 #include <cstring>
 
 namespace tonvale::recorder {
-namespace {
-Q_LOGGING_CATEGORY(lcGraph, "tonvale.graph")
-}  // namespace
+
+Q_LOGGING_CATEGORY(lcRecorder, "tonvale.recorder")
 
 using platform::PinDirection;
 
@@ -34,7 +35,7 @@ constexpr const char* kLineKeywords[] = {"wave", "stereo", "mix", "mixer", "what
 
 // One formatted line to the debugging output; never shown to the user.
 void DebugTrace(const char* format, HRESULT hr) {
-  qCDebug(lcGraph, format, static_cast<unsigned>(hr));
+  qCDebug(lcRecorder, format, static_cast<unsigned>(hr));
 }
 
 }  // namespace
@@ -204,7 +205,7 @@ void RecorderEngine::OnRecord() {
     return;
   }
   if (!services_.handOff.WriteOutputPath(path)) {
-    qCWarning(lcGraph) << "could not store the output path for the sink";
+    qCWarning(lcRecorder) << "could not store the output path for the sink";
   }
   if (Failed(BuildChain())) {
     outputClaim_.Release();

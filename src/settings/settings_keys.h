@@ -27,6 +27,20 @@ QString DefaultOutputFile();
 
 namespace hotkey {
 inline const QString kSection = QStringLiteral("HotKey");
+// Value names for an entry number (0 Start Record, 1 Stop Record).
+inline QString ModifiersKey(int entry) {
+  return QStringLiteral("mHotKey[%1].fsModifiers").arg(entry);
+}
+inline QString VirtualKeyKey(int entry) {
+  return QStringLiteral("mHotKey[%1].nVirtualKey").arg(entry);
+}
+inline QString SpeedDataKey(int entry) {
+  return QStringLiteral("mHotKey[%1].nSpeedData").arg(entry);
+}
+// Defaults: Start Record Ctrl+Alt+R, Stop Record Ctrl+Alt+S.
+inline constexpr int kDefaultModifiers[2] = {3, 3};
+inline constexpr int kDefaultVirtualKey[2] = {82, 83};
+inline constexpr int kDefaultSpeedData = 0;
 }  // namespace hotkey
 
 // Where the sink finds the output path of the next recording.

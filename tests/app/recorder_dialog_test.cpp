@@ -100,6 +100,7 @@ TEST_F(DialogTest, CloseWritesEverySettingInOrderEvenUnchanged) {
       QStringLiteral("Option/nSoundCaptureIndex"),
       QStringLiteral("Option/nCapturePinIndex"),
       QStringLiteral("Option/nSearchFlag"),
+      QStringLiteral("Option/strSoundCaptureName"),
       QStringLiteral("Option/output_wav_file"),
       QStringLiteral("HotKey/mHotKey[0].fsModifiers"),
       QStringLiteral("HotKey/mHotKey[0].nVirtualKey"),
