@@ -93,10 +93,7 @@ bool GstFilterGraph::Init() {
 }
 
 GstFilterGraph::~GstFilterGraph() {
-  {
-    std::lock_guard lock(notifyMutex_);
-    notify_ = nullptr;
-  }
+  events_.SetNotify({}, 0);
   if (pipeline_ != nullptr) {
     Finish();
     for (auto& entry : entries_) {
@@ -110,8 +107,6 @@ GstFilterGraph::~GstFilterGraph() {
     gst_object_unref(bus);
     gst_object_unref(pipeline_);
   }
-  std::lock_guard lock(eventMutex_);
-  for (const auto& e : events_) FreeStandardEventParams(e.code, e.param1, e.param2);
 }
 
 // ---- Building ----
@@ -598,60 +593,17 @@ void GstFilterGraph::HandleEndOfStream(GstMessage* message) {
 }
 
 void GstFilterGraph::Notify(long code, std::intptr_t param1, std::intptr_t param2) {
-  {
-    std::lock_guard lock(eventMutex_);
-    events_.push_back({code, param1, param2});
-  }
-  eventQueued_.notify_all();
-  RaiseNotify();
-}
-
-void GstFilterGraph::RaiseNotify() {
-  std::lock_guard lock(notifyMutex_);
-  if (notify_)
-    notify_(instance_);
+  events_.Push(code, param1, param2);
 }
 
 HRESULT GstFilterGraph::SetNotifyWindow(NotifyFn notify, std::intptr_t instance) {
-  std::lock_guard lock(notifyMutex_);
-  notify_ = std::move(notify);
-  instance_ = instance;
-  bool pending = false;
-  {
-    std::lock_guard events(eventMutex_);
-    pending = !events_.empty();
-  }
-  // Events queued before anyone listened are announced now, not lost.
-  if (notify_ && pending)
-    notify_(instance_);
+  events_.SetNotify(std::move(notify), instance);
   return S_OK;
 }
 
 HRESULT GstFilterGraph::GetEvent(long* code, std::intptr_t* param1, std::intptr_t* param2,
                                  int timeoutMs) {
-  if (code == nullptr || param1 == nullptr || param2 == nullptr)
-    return E_POINTER;
-  std::unique_lock lock(eventMutex_);
-  if (events_.empty() && timeoutMs != 0) {
-    const auto pending = [this] { return !events_.empty(); };
-    if (timeoutMs < 0) {
-      eventQueued_.wait(lock, pending);
-    } else {
-      eventQueued_.wait_for(lock, std::chrono::milliseconds(timeoutMs), pending);
-    }
-  }
-  if (events_.empty()) {
-    *code = 0;
-    *param1 = 0;
-    *param2 = 0;
-    return E_ABORT;
-  }
-  const Event event = events_.front();
-  events_.pop_front();
-  *code = event.code;
-  *param1 = event.param1;
-  *param2 = event.param2;
-  return S_OK;
+  return events_.Get(code, param1, param2, timeoutMs);
 }
 
 HRESULT GstFilterGraph::FreeEventParams(long code, std::intptr_t param1, std::intptr_t param2) {

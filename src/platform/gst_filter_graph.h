@@ -17,13 +17,13 @@
 #include <gst/gst.h>
 
 #include <condition_variable>
-#include <deque>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "platform/graph_event_queue.h"
 #include "platform/gst_support.h"
 #include "platform/media.h"
 
@@ -89,12 +89,6 @@ class GstFilterGraph : public GraphBuilder,
     GstRef<GstPad> sink;
     std::vector<GstElement*> helpers;  // owned by the pipeline
   };
-  struct Event {
-    long code;
-    std::intptr_t param1;
-    std::intptr_t param2;
-  };
-
   GstFilterGraph() = default;
   bool Init();
 
@@ -119,7 +113,6 @@ class GstFilterGraph : public GraphBuilder,
   static GstBusSyncReply OnBusMessage(GstBus* bus, GstMessage* message, gpointer self);
   void HandleError(GstMessage* message);
   void HandleEndOfStream(GstMessage* message);
-  void RaiseNotify();
 
   GstElement* pipeline_ = nullptr;
   std::vector<Entry> entries_;
@@ -136,14 +129,7 @@ class GstFilterGraph : public GraphBuilder,
   int errorCount_ = 0;
   HRESULT lastError_ = S_OK;
 
-  std::mutex eventMutex_;
-  std::condition_variable eventQueued_;
-  std::deque<Event> events_;
-
-  // Held while the callback runs, so unregistering waits for a call in progress.
-  std::mutex notifyMutex_;
-  NotifyFn notify_;
-  std::intptr_t instance_ = 0;
+  GraphEventQueue events_;
 };
 
 }  // namespace tonvale::platform
