@@ -16,7 +16,7 @@ packages=(
   libqt6widgets6 qt6-qpa-plugins
   # tests and benchmarks
   xvfb xdotool x11-utils x11-apps sox libsox-fmt-mp3 ffmpeg mpg123 imagemagick time
-  appstream desktop-file-utils xauth
+  appstream desktop-file-utils xauth lintian
   # the same tests on PipeWire's pulse server, on a private session bus
   pipewire pipewire-pulse wireplumber dbus-daemon
 )

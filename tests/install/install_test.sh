@@ -25,6 +25,9 @@ payload=(
   share/icons/hicolor/16x16/apps/tonvale.png
   share/icons/hicolor/48x48/apps/tonvale.png
   share/icons/hicolor/256x256/apps/tonvale.png
+  share/man/man1/sonarelrecorder.1.gz
+  share/doc/tonvale/copyright
+  share/doc/tonvale/changelog.gz
 )
 
 "$cmake" --build "$build" --target sonarelrecorder tonvale_sink tonvale_help >"$work/build.log" 2>&1 ||
@@ -52,6 +55,30 @@ depends=$(dpkg-deb --field "$deb" Depends)
 for dep in qt6-qpa-plugins gstreamer1.0-plugins-base gstreamer1.0-plugins-good \
   gstreamer1.0-pulseaudio libpulse0 xdg-utils libqt6widgets6 libxcb1 libxcb-keysyms1; do
   grep -Eq "(^|, )$dep( |,|$)" <<<"$depends" || fail "Depends lacks $dep: $depends"
+done
+
+# Debian's checks: no error or warning (the binaries are stripped as packages ship them).
+if ! command -v lintian >/dev/null; then
+  fail "lintian is not installed (scripts/setup.sh installs it)"
+elif ! lintian --fail-on error,warning "$deb" >"$work/lintian.log" 2>&1; then
+  cat "$work/lintian.log" >&2
+  fail "lintian finds errors or warnings in the package"
+fi
+
+dpkg-deb --extract "$deb" "$work/unpacked"
+zcat "$work/unpacked/usr/share/doc/tonvale/changelog.gz" >"$work/changelog"
+[ "$(dpkg-parsechangelog -l "$work/changelog" -SVersion)" = "$version" ] ||
+  fail "the changelog's latest entry is not for version $version"
+program="$work/unpacked/usr/bin/sonarelrecorder"
+[ "$("$program" --version)" = "sonarelrecorder (Tonvale) $version" ] ||
+  fail "--version does not print version $version"
+# The manual page describes every option --help lists.
+page=$(LC_ALL=C.UTF-8 MANWIDTH=200 man -l "$work/unpacked/usr/share/man/man1/sonarelrecorder.1.gz") ||
+  fail "man cannot show the manual page"
+options=$("$program" --help | grep -E '^ +-' | grep -oE -- '--?[a-z][a-z-]*' || true)
+[ -n "$options" ] || fail "--help lists no options"
+for option in $options; do
+  grep -qE -- "(^|[ ,])$option([ ,]|$)" <<<"$page" || fail "the manual page lacks $option"
 done
 
 # --- the installed tree ---
@@ -82,7 +109,6 @@ for size in 16 48 256; do
 done
 
 # --- a recording with the program of each tree ---
-dpkg-deb --extract "$deb" "$work/unpacked"
 record() { # record NAME PROGRAM FREQUENCY
   local name=$1 program=$2 freq=$3 out="$work/demo-$1"
   if ! bash "$source/scripts/demo.sh" --program "$program" --seconds 1 --freq "$freq" \
