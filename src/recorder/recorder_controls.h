@@ -3,23 +3,14 @@
 #include <QString>
 
 #include "platform/media.h"
+#include "resources/control_ids.h"
 
 class QWidget;
 
 namespace tonvale::recorder {
 
 // Control identifiers of the main window.
-namespace id {
-inline constexpr int kPlay = 1001;
-inline constexpr int kPause = 1002;
-inline constexpr int kStop = 1003;
-inline constexpr int kRecord = 1004;
-inline constexpr int kOutputFile = 1008;
-inline constexpr int kSoundCards = 1009;
-inline constexpr int kInputLines = 1011;
-inline constexpr int kStatus = 1035;
-inline constexpr int kVolume = 1038;
-}  // namespace id
+namespace id = resources::ids;
 
 inline constexpr int kTimerId = 1113;
 inline constexpr int kTimerPeriodMs = 1000;

@@ -1,5 +1,7 @@
 #include "resources/templates.h"
 
+#include "resources/control_ids.h"
+
 namespace tonvale::resources {
 
 namespace {
@@ -29,9 +31,9 @@ const DialogTemplate& AboutData() {
           {kStaticId, Static, "", 12, 18, 20, 20, kChild | SS_ICON, 103},
           {kStaticId, Static, "Tonvale", 48, 10, 157, 8, kLabel | SS_NOPREFIX},
           {kStaticId, Static, "Copyright (C) 2026 Velmora", 48, 25, 157, 8, kLabel},
-          {kIdOk, Button, "OK", 78, 81, 50, 14, kDefPush | WS_GROUP},
-          {1049, Static, "https://velmora.example/tonvale", 48, 42, 151, 8, kLabel},
-          {1050, Static, "Email: support@velmora.example", 48, 58, 156, 8, kLabel},
+          {ids::kOk, Button, "OK", 78, 81, 50, 14, kDefPush | WS_GROUP},
+          {ids::kAboutHomepage, Static, "https://velmora.example/tonvale", 48, 42, 151, 8, kLabel},
+          {ids::kAboutEmail, Static, "Email: support@velmora.example", 48, 58, 156, 8, kLabel},
       }};
   return t;
 }
@@ -47,29 +49,29 @@ const DialogTemplate& MainData() {
       kDialog | WS_VISIBLE | WS_MINIMIZEBOX | DS_SHELLFONT,
       WS_EX_APPWINDOW,
       {
-          {1008, Edit, "", 7, 101, 152, 14, kField},
-          {1004, Button, "Record", 7, 37, 68, 16, kPush},
-          {1002, Button, "Pause", 15, 45, 6, 16, kPush},
-          {1003, Button, "Stop", 7, 60, 68, 16, kPush},
-          {1001, Button, "Play", 203, 101, 32, 14, kPush},
-          {1051, Static, "Select an Input Device", 7, 8, 107, 8, kLabel},
-          {1035, Static, "Status : Ready", 7, 146, 228, 10, kLabel | SS_SUNKEN},
-          {1054, Static, "Record To:", 7, 85, 53, 8, kLabel},
-          {1009, ComboBox, "", 130, 20, 106, 49, kList},
-          {1011, ComboBox, "", 7, 20, 110, 97, kList},
-          {1038, Trackbar, "Slider1", 7, 49, 16, 15,
+          {ids::kOutputFile, Edit, "", 7, 101, 152, 14, kField},
+          {ids::kRecord, Button, "Record", 7, 37, 68, 16, kPush},
+          {ids::kPause, Button, "Pause", 15, 45, 6, 16, kPush},
+          {ids::kStop, Button, "Stop", 7, 60, 68, 16, kPush},
+          {ids::kPlay, Button, "Play", 203, 101, 32, 14, kPush},
+          {ids::kInputLinesLabel, Static, "Select an Input Device", 7, 8, 107, 8, kLabel},
+          {ids::kStatus, Static, "Status : Ready", 7, 146, 228, 10, kLabel | SS_SUNKEN},
+          {ids::kRecordToLabel, Static, "Record To:", 7, 85, 53, 8, kLabel},
+          {ids::kSoundCards, ComboBox, "", 130, 20, 106, 49, kList},
+          {ids::kInputLines, ComboBox, "", 7, 20, 110, 97, kList},
+          {ids::kVolume, Trackbar, "Slider1", 7, 49, 16, 15,
            kChild | TBS_HORZ | TBS_BOTH | TBS_NOTICKS | WS_TABSTOP},
-          {1039, Button, "Browse", 165, 101, 32, 14, kPush},
-          {1040, Static, "Select a Sound Card", 130, 8, 105, 10, kLabel},
-          {1046, Button, "Homepage", 23, 45, 6, 14, kPush},
-          {1047, Button, "About", 138, 124, 48, 14, kPush},
-          {1048, Button, "Help", 56, 124, 48, 14, kPush},
-          {1052, Static, "Volume:", 7, 47, 31, 8, kLabel},
-          {1053, Static, "Max", 15, 48, 16, 8, kLabel},
-          {1056, Static, "Hotkey", 89, 41, 38, 8, kLabel},
-          {1057, Static, "Hotkey", 89, 64, 32, 8, kLabel},
-          {1058, Edit, "", 126, 37, 107, 14, kField},
-          {1059, Edit, "", 126, 60, 107, 14, kField},
+          {ids::kBrowse, Button, "Browse", 165, 101, 32, 14, kPush},
+          {ids::kSoundCardsLabel, Static, "Select a Sound Card", 130, 8, 105, 10, kLabel},
+          {ids::kHomepage, Button, "Homepage", 23, 45, 6, 14, kPush},
+          {ids::kAbout, Button, "About", 138, 124, 48, 14, kPush},
+          {ids::kHelp, Button, "Help", 56, 124, 48, 14, kPush},
+          {ids::kVolumeLabel, Static, "Volume:", 7, 47, 31, 8, kLabel},
+          {ids::kMaxLabel, Static, "Max", 15, 48, 16, 8, kLabel},
+          {ids::kStartHotkeyLabel, Static, "Hotkey", 89, 41, 38, 8, kLabel},
+          {ids::kStopHotkeyLabel, Static, "Hotkey", 89, 64, 32, 8, kLabel},
+          {ids::kStartHotkey, Edit, "", 126, 37, 107, 14, kField},
+          {ids::kStopHotkey, Edit, "", 126, 60, 107, 14, kField},
       }};
   return t;
 }
@@ -85,7 +87,7 @@ const DialogTemplate& InputHintData() {
       kDialog | DS_SETFONT,
       0,
       {
-          {kIdOk, Button, "OK", 94, 163, 50, 14, kDefPush},
+          {ids::kOk, Button, "OK", 94, 163, 50, 14, kDefPush},
           {kStaticId, Static,
            "1. If you want to record sound from other windows applications, please select an "
            "input device with \"Wave Out Mix\", which might appear as \"Stereo Mixer\", \"What U "
@@ -101,7 +103,7 @@ const DialogTemplate& InputHintData() {
            "please select an input device with \"Line In\". And make sure the device is "
            "connected to the Line In port of sound card.",
            7, 95, 223, 36, kLabel},
-          {1055, Button, "Do not show the message in the future", 7, 147, 223, 10,
+          {ids::kDontShowAgain, Button, "Do not show the message in the future", 7, 147, 223, 10,
            kChild | BS_AUTOCHECKBOX | WS_TABSTOP},
           {kStaticId, Static, "For more details, please read help.", 7, 133, 223, 8, kLabel},
           {kStaticId, Static,
