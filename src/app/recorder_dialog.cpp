@@ -12,6 +12,7 @@
 #include <QPushButton>
 #include <QSlider>
 #include <QUrl>
+#include <cstdio>
 
 #include "app/about_dialog.h"
 #include "app/input_hint_dialog.h"
@@ -48,6 +49,17 @@ constexpr int kStopHotkeyField = 1059;
 constexpr int kAboutCommand = 0x0010;
 
 const QString kHomepageUrl = QStringLiteral("https://velmora.example/tonvale");
+const QString kAppCaption = QStringLiteral("Tonvale");
+const QString kErrorCaption = QStringLiteral("Error");
+const QString kNoSoundServer = QStringLiteral(
+    "No sound server answered.\n\n"
+    "Tonvale records through a sound server that speaks the PulseAudio protocol: PulseAudio, "
+    "or PipeWire with pipewire-pulse. Start one, for example with\n\n"
+    "    systemctl --user start pipewire-pulse\n\n"
+    "or\n\n"
+    "    pulseaudio --start\n\n"
+    "and start Tonvale again (\"pactl info\" shows whether a server answers).\n\n"
+    "This program will now exit.");
 
 // The pending-events notification of the capture graph, with its instance value.
 class GraphEvent : public QEvent {
@@ -199,17 +211,29 @@ bool RecorderDialog::OnInitDialog() {
   engine_.m_bOnlyOnce = 1;
   // 9. The capture graph and the devices.
   engine_.ResetGraphMembers();
-  if (Failed(engine_.CreateCaptureGraph()) || Failed(engine_.EnumerateSoundCards())) {
+  HRESULT hr = engine_.CreateCaptureGraph();
+  if (Succeeded(hr)) {
+    hr = engine_.EnumerateSoundCards();
+  }
+  if (Failed(hr)) {
     engine_.TearDownCapture();
     initFailed_ = true;
+    if (hr == RPC_E_SERVER_UNAVAILABLE) {
+      ReportNoSoundServer();
+    }
     PostQuit();
   }
   // 10.
   engine_.m_bOnlyOnce =
       services_.profile.GetProfileInt(opt::kSection, opt::kOnlyOnce, opt::kOnlyOnceDefault);
-  // 11. The temporary WAV file, this copy's own, with a killed recording's remains repaired.
+  // 11. The temporary WAV file, this copy's own in a folder of the user's own, with a killed
+  // recording's remains repaired. Whatever was found in its place is told.
   tempWav_ = settings::TempWavClaim::Take(settings::TempFolder());
   engine_.m_szTempWavFile = tempWav_.path();
+  if (!initFailed_ && !tempWav_.problems().isEmpty()) {
+    services_.boxes.Show(this, tempWav_.problems().join(QStringLiteral("\n\n")), kErrorCaption,
+                         platform::MessageBoxes::Icon::Stop);
+  }
   // 12.
   control(kHomepage)->hide();
   // 13, 14. The transport buttons' face.
@@ -240,11 +264,18 @@ bool RecorderDialog::OnInitDialog() {
 
 int RecorderDialog::DoModal() {
   OnInitDialog();
-  if (initFailed_) {
-    // The user has been told the program ends; the window never opens.
-    return QDialog::Rejected;
+  if (!initFailed_) {
+    exec();
   }
-  return exec();
+  // After a failed start the user has been told the program ends; the window never opens.
+  return exitStatus_;
+}
+
+void RecorderDialog::ReportNoSoundServer() {
+  std::fprintf(stderr, "%s: %s\n", qPrintable(QCoreApplication::applicationName()),
+               qPrintable(kNoSoundServer));
+  services_.boxes.Show(this, kNoSoundServer, kAppCaption, platform::MessageBoxes::Icon::Stop);
+  exitStatus_ = 1;
 }
 
 QWidget* RecorderDialog::control(int controlId) const {
@@ -258,6 +289,16 @@ QComboBox* RecorderDialog::combo(int controlId) const {
 
 // ---------------------------------------------------------------------------------------
 // Commands
+
+void RecorderDialog::OnRecord() {
+  // Without a temporary WAV of its own nothing records; the box says why again.
+  if (!tempWav_.claimed()) {
+    services_.boxes.Show(this, tempWav_.problems().join(QStringLiteral("\n\n")), kErrorCaption,
+                         platform::MessageBoxes::Icon::Stop);
+    return;
+  }
+  engine_.OnRecord();
+}
 
 void RecorderDialog::OnBrowse() {
   const QString initialDir = settings::BrowseInitialDir(engine_.m_strOutputFile);

@@ -58,11 +58,12 @@ class RecorderDialog : public QDialog, public recorder::RecorderControls {
   // Initialises the window; true. A failed start (no graph, no capture device) queues the
   // end of the dialog and writes nothing.
   bool OnInitDialog();
-  // Initialises and runs the window modally.
+  // Initialises and runs the window modally; returns the program's exit status: 0, or 1
+  // when no sound server answered.
   int DoModal();
 
   // Commands.
-  void OnRecord() { engine_.OnRecord(); }
+  void OnRecord();
   void OnPause() { engine_.OnPause(); }
   void OnStop() { engine_.OnStop(); }
   void OnPlay() { engine_.OnPlay(); }
@@ -112,6 +113,7 @@ class RecorderDialog : public QDialog, public recorder::RecorderControls {
   void BuildControls();
   void ConnectHandlers();
   void RunCloseSequence();
+  void ReportNoSoundServer();
   QComboBox* combo(int controlId) const;
   void ScheduleListsLog();
   void LogLists() const;
@@ -132,6 +134,7 @@ class RecorderDialog : public QDialog, public recorder::RecorderControls {
   QTimer m_recordTimer;  // timer 1113
   QString m_aboutItemText;
   bool initFailed_ = false;
+  int exitStatus_ = 0;
   bool closing_ = false;
   bool shownOnce_ = false;
   bool listsLogPending_ = false;

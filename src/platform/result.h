@@ -21,6 +21,8 @@ inline constexpr HRESULT E_UNEXPECTED = static_cast<HRESULT>(0x8000FFFFu);
 inline constexpr HRESULT VFW_E_CANNOT_RENDER = static_cast<HRESULT>(0x80040218u);
 // A device that the graph or a filter needs has gone away.
 inline constexpr HRESULT VFW_E_NO_CAPTURE_HARDWARE = static_cast<HRESULT>(0x80040270u);
+// No sound server answered.
+inline constexpr HRESULT RPC_E_SERVER_UNAVAILABLE = static_cast<HRESULT>(0x800706BAu);
 
 constexpr bool Failed(HRESULT hr) {
   return hr < 0;

@@ -1,8 +1,5 @@
 #include "settings/output_file.h"
 
-#include <QDir>
-#include <QFileInfo>
-
 namespace tonvale::settings {
 
 QString BrowseInitialDir(const QString& storedPath) {
@@ -18,15 +15,6 @@ QString WithMp3Extension(const QString& chosenPath) {
   const qsizetype dot = chosenPath.lastIndexOf(QLatin1Char('.'));
   const QString stem = dot >= nameStart ? chosenPath.left(dot) : chosenPath;
   return stem + QStringLiteral(".mp3");
-}
-
-QString TempFolder() {
-  // A TMPDIR that names no folder makes QDir::tempPath() empty; the file must not land in /.
-  const QString folder = QDir::tempPath();
-  if (folder.isEmpty() || !QFileInfo(folder).isDir()) {
-    return QStringLiteral("/tmp");
-  }
-  return folder;
 }
 
 }  // namespace tonvale::settings

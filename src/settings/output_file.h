@@ -12,10 +12,6 @@ QString BrowseInitialDir(const QString& storedPath);
 // (if any) replaced by ".mp3". A dot in a folder name is not an extension.
 QString WithMp3Extension(const QString& chosenPath);
 
-// The folder of the temporary WAV file: the system's temporary folder (honouring TMPDIR),
-// or /tmp when that names no folder.
-QString TempFolder();
-
 inline const QString kBrowseTitle = QStringLiteral("Select Output");
 inline const QString kBrowseFilter = QStringLiteral("mp3 file(*.mp3)");
 

@@ -5,6 +5,7 @@
 
 #include <limits>
 
+#include "settings/private_files.h"
 #include "settings/settings_keys.h"
 
 namespace tonvale::settings {
@@ -17,6 +18,12 @@ namespace {
 
 QString KeyPath(const QString& section, const QString& key) {
   return section + QLatin1Char('/') + key;
+}
+
+// The settings are the user's own: before a write, the folder becomes 0700 and the file 0600.
+void SetPrivate(QSettings& store, const QString& key, const QVariant& value) {
+  PrepareSettingsFile(store.fileName());
+  store.setValue(key, value);
 }
 
 }  // namespace
@@ -43,7 +50,7 @@ int QSettingsProfileStore::GetProfileInt(const QString& section, const QString& 
 
 void QSettingsProfileStore::WriteProfileInt(const QString& section, const QString& key, int value) {
   QSettings store(QString::fromLatin1(kOrganisation), application_);
-  store.setValue(KeyPath(section, key), QString::number(value));
+  SetPrivate(store, KeyPath(section, key), QString::number(value));
 }
 
 QString QSettingsProfileStore::GetProfileString(const QString& section, const QString& key,
@@ -66,12 +73,12 @@ QString QSettingsProfileStore::GetProfileString(const QString& section, const QS
 void QSettingsProfileStore::WriteProfileString(const QString& section, const QString& key,
                                                const QString& value) {
   QSettings store(QString::fromLatin1(kOrganisation), application_);
-  store.setValue(KeyPath(section, key), value);
+  SetPrivate(store, KeyPath(section, key), value);
 }
 
 bool QSettingsSinkHandOff::WriteOutputPath(const QString& path) {
   QSettings store(QString::fromLatin1(kOrganisation), QString::fromLatin1(handoff::kApplication));
-  store.setValue(handoff::kKey, path);
+  SetPrivate(store, handoff::kKey, path);
   store.sync();
   return store.status() == QSettings::NoError;
 }

@@ -1,10 +1,22 @@
 #include "settings/temp_wav.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QDir>
 #include <QFile>
 #include <QLoggingCategory>
 #include <QtEndian>
 #include <array>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
 #include <limits>
+#include <utility>
+
+#include "settings/private_files.h"
 
 namespace tonvale::settings {
 namespace {
@@ -22,34 +34,28 @@ QString WavName(int copy) {
   return copy == 1 ? QStringLiteral("qorntemp.wav") : QStringLiteral("qorntemp-%1.wav").arg(copy);
 }
 
-}  // namespace
-
-TempWavClaim TempWavClaim::Take(const QString& folder) {
-  TempWavClaim claim;
-  for (int copy = 1; copy <= kMaxCopies; ++copy) {
-    const QString path = folder + QLatin1Char('/') + WavName(copy);
-    auto lock = std::make_unique<QLockFile>(path + QStringLiteral(".lock"));
-    // Only a lock whose program has gone is stale, however old it is.
-    lock->setStaleLockTime(0);
-    if (lock->tryLock(0)) {
-      claim.path_ = path;
-      claim.lock_ = std::move(lock);
-      if (RepairUnfinishedWav(path))
-        qCInfo(lcTempWav, "Repaired the unfinished %s", qPrintable(path));
-      return claim;
-    }
-    if (lock->error() != QLockFile::LockFailedError)
-      break;  // cannot lock here at all
-  }
-  qCWarning(lcTempWav, "Could not claim a temporary WAV in %s; using qorntemp.wav unclaimed",
-            qPrintable(folder));
-  claim.path_ = folder + QLatin1Char('/') + WavName(1);
-  return claim;
+QString Refused(const QString& path, const QString& why) {
+  return QStringLiteral("\"%1\" was not used: %2.").arg(path, why);
 }
 
-bool RepairUnfinishedWav(const QString& path) {
-  QFile file(path);
-  if (!file.open(QIODevice::ReadWrite | QIODevice::ExistingOnly))
+// The path with its links resolved, or the path itself when it cannot be resolved.
+QString Canonical(const QString& path) {
+  char* real = ::realpath(QFile::encodeName(path).constData(), nullptr);
+  if (real == nullptr)
+    return path;
+  const QString resolved = QFile::decodeName(real);
+  std::free(real);
+  return resolved;
+}
+
+bool IsFolder(const QString& path) {
+  struct stat st {};
+  return ::stat(QFile::encodeName(path).constData(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool RepairOpenWav(int fd) {
+  QFile file;
+  if (!file.open(fd, QIODevice::ReadWrite, QFileDevice::DontCloseHandle))
     return false;
   const QByteArray head = file.read(kHeaderBytes);
   const quint64 fileBytes = static_cast<quint64>(file.size());
@@ -84,6 +90,125 @@ bool RepairUnfinishedWav(const QString& path) {
     pos += 8 + static_cast<qint64>(size) + (size & 1);
   }
   return false;
+}
+
+}  // namespace
+
+QString TempFolder() {
+  const QByteArray tmpdir = qgetenv("TMPDIR");
+  if (!tmpdir.isEmpty()) {
+    const QString base = Canonical(QFile::decodeName(tmpdir));
+    if (IsFolder(base)) {
+      if (FolderProblem(base).isEmpty())
+        return base;
+      // Shared with others (/tmp): a folder of the user's own inside it, checked at the claim.
+      const QString own = base + QStringLiteral("/tonvale-%1").arg(::geteuid());
+      ::mkdir(QFile::encodeName(own).constData(), 0700);
+      return own;
+    }
+  }
+  // No $TMPDIR, or one that names no folder: the user's cache folder.
+  QString cache = QFile::decodeName(qgetenv("XDG_CACHE_HOME"));
+  if (!QDir::isAbsolutePath(cache))
+    cache = QDir::homePath() + QStringLiteral("/.cache");
+  const QString folder = cache + QStringLiteral("/tonvale");
+  MakePrivateFolder(folder);
+  return Canonical(folder);
+}
+
+TempWavClaim::~TempWavClaim() {
+  if (lockFd_ >= 0)
+    ::close(lockFd_);
+}
+
+TempWavClaim::TempWavClaim(TempWavClaim&& other) noexcept
+    : path_(std::move(other.path_)),
+      lockFd_(std::exchange(other.lockFd_, -1)),
+      problems_(std::move(other.problems_)) {}
+
+TempWavClaim& TempWavClaim::operator=(TempWavClaim&& other) noexcept {
+  if (this != &other) {
+    if (lockFd_ >= 0)
+      ::close(lockFd_);
+    path_ = std::move(other.path_);
+    lockFd_ = std::exchange(other.lockFd_, -1);
+    problems_ = std::move(other.problems_);
+  }
+  return *this;
+}
+
+TempWavClaim TempWavClaim::Take(const QString& folder) {
+  TempWavClaim claim;
+  claim.path_ = folder + QLatin1Char('/') + WavName(1);
+  if (const QString problem = FolderProblem(folder); !problem.isEmpty()) {
+    claim.problems_ << QStringLiteral(
+                           "The folder for the temporary recording file, \"%1\", cannot be "
+                           "used: %2.")
+                           .arg(folder, problem)
+                    << QStringLiteral(
+                           "Tonvale records only into a folder that is yours alone, so that no "
+                           "other user can read the recording or plant a file in its place.");
+    qCWarning(lcTempWav, "Not using %s", qPrintable(claim.problems_.front()));
+    return claim;
+  }
+  for (int copy = 1; copy <= kMaxCopies; ++copy) {
+    const QString path = folder + QLatin1Char('/') + WavName(copy);
+    const QString lockPath = path + QStringLiteral(".lock");
+    QString problem;
+    bool entryRefused = false;
+    const int lock = OpenOwnFile(lockPath, O_CREAT, &problem, &entryRefused);
+    if (lock < 0) {
+      claim.problems_ << Refused(lockPath, problem);
+      if (entryRefused)
+        continue;
+      break;  // cannot lock here at all
+    }
+    if (::flock(lock, LOCK_EX | LOCK_NB) != 0) {
+      const int error = errno;
+      ::close(lock);
+      if (error == EWOULDBLOCK)
+        continue;  // a running copy's
+      claim.problems_ << Refused(lockPath, QString::fromLocal8Bit(std::strerror(error)));
+      break;
+    }
+    const int wav = OpenOwnFile(path, O_CREAT | O_EXCL, &problem, &entryRefused);
+    if (wav < 0) {
+      ::close(lock);
+      claim.problems_ << Refused(path, problem);
+      if (entryRefused)
+        continue;
+      break;
+    }
+    if (RepairOpenWav(wav))
+      qCInfo(lcTempWav, "Repaired the unfinished %s", qPrintable(path));
+    ::close(wav);
+    claim.path_ = path;
+    claim.lockFd_ = lock;
+    if (!claim.problems_.isEmpty())
+      claim.problems_
+          << QStringLiteral("This copy of Tonvale records to \"%1\" instead.").arg(path);
+    return claim;
+  }
+  claim.problems_ << (claim.problems_.isEmpty()
+                          ? QStringLiteral("Every temporary recording file in \"%1\" is taken by "
+                                           "another running copy of Tonvale, so this one cannot "
+                                           "record.")
+                                .arg(folder)
+                          : QStringLiteral("No temporary recording file could be claimed in "
+                                           "\"%1\", so Tonvale cannot record.")
+                                .arg(folder));
+  qCWarning(lcTempWav, "Could not claim a temporary WAV in %s", qPrintable(folder));
+  return claim;
+}
+
+bool RepairUnfinishedWav(const QString& path) {
+  QString problem;
+  const int fd = OpenOwnFile(path, 0, &problem);
+  if (fd < 0)
+    return false;
+  const bool repaired = RepairOpenWav(fd);
+  ::close(fd);
+  return repaired;
 }
 
 }  // namespace tonvale::settings

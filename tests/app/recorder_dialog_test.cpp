@@ -1,9 +1,12 @@
 #include "app/recorder_dialog.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <QApplication>
 #include <QComboBox>
+#include <QDir>
+#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QTemporaryDir>
@@ -36,6 +39,8 @@ class DialogTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(dir.isValid());
+    // A private folder: the temporary WAV goes there as it is.
+    qputenv("TMPDIR", QFile::encodeName(dir.path()));
     media.AddDevice("Null Output", {"Microphone", "Monitor of Null Output"});
     profile.values[QStringLiteral("Option/output_wav_file")] =
         dir.filePath(QStringLiteral("a.mp3"));
@@ -84,7 +89,7 @@ TEST_F(DialogTest, StartUpFillsTheWindowInItsOrder) {
   EXPECT_EQ(Text(*d, 1058), QStringLiteral("Ctrl + Alt + r"));
   EXPECT_EQ(Text(*d, 1059), QStringLiteral("Ctrl + Alt + s"));
   EXPECT_EQ(hotkeys.registered.size(), 2u);
-  EXPECT_EQ(d->engine().m_szTempWavFile, QDir::tempPath() + QStringLiteral("/qorntemp.wav"));
+  EXPECT_EQ(d->engine().m_szTempWavFile, dir.filePath(QStringLiteral("qorntemp.wav")));
   EXPECT_EQ(d->engine().m_bOnlyOnce, 0);
   EXPECT_EQ(QApplication::focusWidget(), d->control(1008));
   EXPECT_TRUE(boxes.shown.empty());
@@ -160,6 +165,27 @@ TEST_F(DialogTest, NoCaptureDeviceEndsTheProgramWithoutWriting) {
   QTimer::singleShot(5000, d.get(), [&] { d->done(99); });
   EXPECT_EQ(d->exec(), QDialog::Rejected) << "the queued quit ends the modal loop by itself";
   EXPECT_TRUE(profile.writes.empty());
+}
+
+TEST_F(DialogTest, WithoutAPrivateTemporaryWavNothingRecords) {
+  // A shared $TMPDIR whose folder for this user is taken by a file.
+  const QString shared = dir.filePath(QStringLiteral("shared"));
+  ASSERT_TRUE(QDir().mkpath(shared));
+  ASSERT_TRUE(QFile::setPermissions(shared, QFileDevice::Permissions(0x7777)));
+  QFile taken(shared + QStringLiteral("/tonvale-%1").arg(::geteuid()));
+  ASSERT_TRUE(taken.open(QIODevice::WriteOnly));
+  qputenv("TMPDIR", QFile::encodeName(shared));
+  auto d = Make();
+  d->OnInitDialog();
+  ASSERT_EQ(boxes.shown.size(), 1u);
+  EXPECT_EQ(boxes.shown[0].caption, QStringLiteral("Error"));
+  EXPECT_TRUE(boxes.shown[0].text.contains(
+      taken.fileName() + QStringLiteral("\", cannot be used: it is not a folder")))
+      << boxes.shown[0].text.toStdString();
+  d->OnRecord();
+  EXPECT_EQ(boxes.shown.size(), 2u) << "Record says it again";
+  EXPECT_EQ(d->engine().m_bRecording, 0);
+  EXPECT_TRUE(media.writers.empty());
 }
 
 TEST_F(DialogTest, GraphEventsArriveAsQueuedWindowEvents) {

@@ -191,6 +191,49 @@ TEST_F(RobustnessTest, KilledMidRecordingKeepsAPlayableMp3AndTheNextStartRecords
   EXPECT_NEAR(nextWav.durationSeconds, next.durationSeconds, 0.1);
 }
 
+TEST_F(RobustnessTest, ABurstOfTerminationSignalsClosesOnceWithCompleteFiles) {
+  // Signals sent back to back mostly merge while pending; spaced ones each run the handler,
+  // more often than a socket buffer of about 280 one-byte writes holds. A hang is likely,
+  // not certain, so there are several rounds.
+  const struct {
+    int count;
+    std::chrono::microseconds gap;
+  } rounds[] = {{250, 0us}, {1000, 100us}, {1000, 100us}, {1000, 100us}};
+  for (size_t round = 0; round < std::size(rounds); ++round) {
+    SCOPED_TRACE(round);
+    const QString mp3 = home.filePath(QStringLiteral("burst%1.mp3").arg(round));
+    WriteSettings(QStringLiteral("[Option]\nb_only_once=1\noutput_wav_file=%1\n").arg(mp3));
+    const pid_t program = Start();
+    ASSERT_GT(program, 0);
+    ASSERT_TRUE(WaitForWindows("Tonvale", 1));
+    ASSERT_TRUE(Key("ctrl+alt+r"));
+    const auto limit = Clock::now() + 10s;
+    while (QFileInfo(mp3).size() == 0 && Clock::now() < limit) std::this_thread::sleep_for(20ms);
+    ASSERT_GT(QFileInfo(mp3).size(), 0);
+    std::this_thread::sleep_for(2s);
+    for (int i = 0; i < rounds[round].count; ++i) {
+      kill(program, i % 2 == 0 ? SIGTERM : SIGINT);
+      std::this_thread::sleep_for(rounds[round].gap);
+    }
+    ASSERT_EQ(WaitExit(program, 5s), 0);
+
+    const AudioAnalysis audio = AnalyzeAudioFile(mp3.toStdString());
+    ASSERT_TRUE(audio.ok) << audio.error;
+    EXPECT_GT(audio.durationSeconds, 1.5);
+    EXPECT_NEAR(HeaderDurationSeconds(mp3.toStdString()), audio.durationSeconds, 0.1);
+    const std::string wav = home.filePath(QStringLiteral("qorntemp.wav")).toStdString();
+    const AudioAnalysis wavAudio = AnalyzeAudioFile(wav);
+    ASSERT_TRUE(wavAudio.ok) << wavAudio.error;
+    EXPECT_NEAR(HeaderDurationSeconds(wav), wavAudio.durationSeconds, 0.01);
+    EXPECT_NEAR(wavAudio.durationSeconds, audio.durationSeconds, 0.1);
+    // Closed through the close command: the settings it writes are there.
+    QSettings stored(SettingsFile(), QSettings::IniFormat);
+    EXPECT_EQ(stored.value(QStringLiteral("HotKey/mHotKey[0].nVirtualKey")).toString(),
+              QStringLiteral("82"));
+    EXPECT_EQ(stored.value(QStringLiteral("Option/nSearchFlag")).toString(), QStringLiteral("1"));
+  }
+}
+
 TEST_F(RobustnessTest, HostileSettingsStartNormallyAndWriteNothingUnnamed) {
   const QString missing = home.filePath(QStringLiteral("no such folder"));
   struct Case {

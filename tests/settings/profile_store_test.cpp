@@ -1,6 +1,7 @@
 #include "settings/profile_store.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <QDir>
 #include <QFile>
@@ -116,13 +117,33 @@ TEST(OutputFile, BrowseRules) {
   EXPECT_EQ(BrowseInitialDir(QStringLiteral("take.mp3")), QStringLiteral("."));
   EXPECT_EQ(WithMp3Extension(QStringLiteral("/a.b/c")), QStringLiteral("/a.b/c.mp3"));
   EXPECT_EQ(WithMp3Extension(QStringLiteral("/a/.hidden")), QStringLiteral("/a/.mp3"));
-  QTemporaryDir temp;
-  const QString folder = temp.filePath(QStringLiteral("x y"));
-  ASSERT_TRUE(QDir().mkpath(folder));
-  qputenv("TMPDIR", folder.toUtf8());
-  EXPECT_EQ(TempFolder(), folder);
-  qputenv("TMPDIR", temp.filePath(QStringLiteral("missing")).toUtf8());
-  EXPECT_EQ(TempFolder(), QStringLiteral("/tmp"));
+}
+
+TEST_F(ProfileStoreTest, SettingsAreReadableByTheUserAlone) {
+  const QString folder = home.filePath(QStringLiteral("Velmora"));
+  const QString file = folder + QStringLiteral("/sonarelrecorder.conf");
+  auto mode = [](const QString& path) {
+    struct stat st {};
+    return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_mode & 07777 : 0u;
+  };
+  // A first run, and files an earlier version left open to everyone.
+  for (const bool earlier : {false, true}) {
+    SCOPED_TRACE(earlier ? "earlier files" : "first run");
+    QDir(folder).removeRecursively();
+    if (earlier) {
+      WriteFile("[Option]\nnSearchFlag=1\n");
+      ASSERT_EQ(::chmod(QFile::encodeName(folder).constData(), 0755), 0);
+      ASSERT_EQ(::chmod(QFile::encodeName(file).constData(), 0644), 0);
+    }
+    QSettingsProfileStore store(QStringLiteral("sonarelrecorder"));
+    store.WriteProfileInt(option::kSection, option::kSoundCaptureIndex, 3);
+    ASSERT_TRUE(QSettingsSinkHandOff().WriteOutputPath(QStringLiteral("/music/a.mp3")));
+    EXPECT_EQ(mode(folder), 0700u);
+    EXPECT_EQ(mode(file), 0600u);
+    EXPECT_EQ(mode(folder + QStringLiteral("/LYRAVOX.conf")), 0600u);
+    EXPECT_EQ(store.GetProfileInt(option::kSection, option::kSoundCaptureIndex, 0), 3);
+    EXPECT_EQ(store.GetProfileInt(option::kSection, option::kSearchFlag, 0), earlier ? 1 : 0);
+  }
 }
 
 }  // namespace
