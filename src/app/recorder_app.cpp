@@ -84,8 +84,7 @@ int RecorderApp::InitInstance() {
                                   &platform::CreatePulseDeviceEnumerator);
 
   RecorderDialog dialog({media, profile, handOff, boxes, desktop, hotkeys, saveDialog, HelpDir()});
-  dialog.DoModal();
-  return 0;
+  return dialog.DoModal();
 }
 
 }  // namespace tonvale::app

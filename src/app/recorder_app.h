@@ -13,7 +13,8 @@ class RecorderApp {
   RecorderApp();
   ~RecorderApp();
 
-  // Runs the program; returns when the main window has closed. 0 in every case.
+  // Runs the program; returns its exit status when the main window has closed: 0, or 1 when
+  // no sound server answered.
   int InitInstance();
 
   // The settings' application name: the program file's base name.

@@ -180,9 +180,9 @@ HRESULT CreatePulseDeviceEnumerator(std::shared_ptr<DeviceEnumerator>* devices) 
     return E_POINTER;
   devices->reset();
   std::shared_ptr<PulseContext> context;
-  HRESULT hr = PulseContext::Connect(&context);
-  if (Failed(hr))
-    return hr;
+  // A failed connection means that no server answered (refused, or no answer in time).
+  if (Failed(PulseContext::Connect(&context)))
+    return RPC_E_SERVER_UNAVAILABLE;
   *devices = std::make_shared<PulseDeviceEnumerator>(std::move(context));
   return S_OK;
 }

@@ -2,6 +2,7 @@
 // null sink is recorded from its monitor through the global hotkeys while another client has
 // the focus.
 
+#include <cstdlib>
 #include <thread>
 
 #include "e2e_fixture.h"
@@ -48,6 +49,28 @@ TEST_F(E2eTest, HotkeysRecordTheMonitorOfANullSinkToAnMp3) {
   EXPECT_EQ(home.Setting("HotKey/mHotKey[0].nVirtualKey"), "82");
   EXPECT_EQ(home.Setting("Option/nSearchFlag"), "1");
   EXPECT_EQ(home.Setting("Option/output_wav_file"), output);
+}
+
+TEST_F(E2eTest, NoSoundServerSaysHowToStartOneAndEndsWithAnError) {
+  // Nothing answers at this address; the test's own server stays for the other cases.
+  const std::string server = std::getenv("PULSE_SERVER");
+  setenv("PULSE_SERVER", "unix:/nonexistent/tonvale", 1);
+  ProgramRun program(home);
+  // Qt's own options still work beside the program's.
+  const bool started = program.Start({"-platform", "xcb"});
+  setenv("PULSE_SERVER", server.c_str(), 1);
+  ASSERT_TRUE(started);
+  ASSERT_TRUE(program.WaitForLine("box: Tonvale | No sound server answered.")) << program.Log();
+  const std::string box = WaitForWindow("^Tonvale$");
+  ASSERT_FALSE(box.empty());
+  EXPECT_TRUE(program.running());
+  const std::string log = program.Log();
+  EXPECT_NE(log.find("sonarelrecorder: No sound server answered."), std::string::npos) << log;
+  EXPECT_NE(log.find("systemctl --user start pipewire-pulse"), std::string::npos) << log;
+  ASSERT_TRUE(PressKeyInWindow(box, "Return"));
+  EXPECT_EQ(program.WaitExit(10s), 1) << program.Log();
+  EXPECT_EQ(program.CountLines("shown"), 0);
+  EXPECT_FALSE(home.SettingsExist());
 }
 
 }  // namespace

@@ -98,7 +98,7 @@ ProgramRun::~ProgramRun() {
   }
 }
 
-bool ProgramRun::Start() {
+bool ProgramRun::Start(const std::vector<std::string>& arguments) {
   // The child's environment: this process's servers, the home's folders, the diagnostics
   // that show the window's state, and a real display instead of the unit tests' offscreen.
   std::vector<std::string> env;
@@ -119,15 +119,20 @@ bool ProgramRun::Start() {
   }
   envp.push_back(nullptr);
 
-  std::string program = ProgramPath();
-  char* argv[] = {program.data(), nullptr};
+  std::vector<std::string> args = {ProgramPath()};
+  args.insert(args.end(), arguments.begin(), arguments.end());
+  std::vector<char*> argv;
+  for (auto& a : args) {
+    argv.push_back(a.data());
+  }
+  argv.push_back(nullptr);
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
   posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, logPath_.c_str(),
                                    O_WRONLY | O_CREAT | O_TRUNC, 0644);
   posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
-  const int rc = posix_spawn(&pid_, argv[0], &actions, nullptr, argv, envp.data());
+  const int rc = posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), envp.data());
   posix_spawn_file_actions_destroy(&actions);
   if (rc != 0) {
     pid_ = -1;

@@ -52,7 +52,8 @@ class ProgramRun {
   ProgramRun(const ProgramRun&) = delete;
   ProgramRun& operator=(const ProgramRun&) = delete;
 
-  bool Start();
+  // Starts the program with these command-line arguments.
+  bool Start(const std::vector<std::string>& arguments = {});
   pid_t pid() const { return pid_; }
 
   // All diagnostics so far.

@@ -121,7 +121,7 @@ TEST(PulseDevicesTest, EmptyServerHasNoDevicesAndNoServerIsAFailure) {
   }
   setenv("PULSE_SERVER", "unix:/nonexistent/tonvale/native", 1);
   std::shared_ptr<DeviceEnumerator> enumerator;
-  EXPECT_TRUE(Failed(CreatePulseDeviceEnumerator(&enumerator)));
+  EXPECT_EQ(CreatePulseDeviceEnumerator(&enumerator), RPC_E_SERVER_UNAVAILABLE);
   EXPECT_EQ(enumerator, nullptr);
 }
 
