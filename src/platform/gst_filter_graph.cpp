@@ -1,9 +1,9 @@
 #include "platform/gst_filter_graph.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstring>
-#include <system_error>
 
 #include "platform/gst_capture_filter.h"
 #include "platform/gst_element_filter.h"
@@ -419,6 +419,39 @@ HRESULT GstFilterGraph::StopWhenReady() {
   return Finish();
 }
 
+// The end of a capture's stream, put on its output pad. Nothing is ever sent into the
+// source itself: a live source takes its streaming lock for that, and waits with it (and
+// with the element's state lock) for as long as no audio comes, which is forever when the
+// sound server leaves the stream without a source.
+class GstFilterGraph::EndOfStreamGate {
+ public:
+  explicit EndOfStreamGate(GstRef<GstPad> pad) : pad_(std::move(pad)) {
+    probe_ = gst_pad_add_probe(
+        pad_.get(),
+        static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_BUFFER | GST_PAD_PROBE_TYPE_BUFFER_LIST),
+        &EndOfStreamGate::OnBuffer, this, nullptr);
+  }
+  // Ends the stream from this thread, unless the streaming thread has done so.
+  void EndNow() {
+    if (!ended_.exchange(true))
+      gst_pad_push_event(pad_.get(), gst_event_new_eos());
+  }
+  void Remove() { gst_pad_remove_probe(pad_.get(), probe_); }
+
+ private:
+  // The stream ends before the next buffer, as when the source itself is told to end.
+  static GstPadProbeReturn OnBuffer(GstPad* pad, GstPadProbeInfo*, gpointer data) {
+    auto* gate = static_cast<EndOfStreamGate*>(data);
+    if (!gate->ended_.exchange(true))
+      gst_pad_push_event(pad, gst_event_new_eos());
+    return GST_PAD_PROBE_DROP;
+  }
+
+  GstRef<GstPad> pad_;
+  gulong probe_ = 0;
+  std::atomic<bool> ended_{false};
+};
+
 HRESULT GstFilterGraph::Finish() {
   const GstState current = CurrentState();
   HRESULT hr = S_OK;
@@ -437,10 +470,17 @@ HRESULT GstFilterGraph::Finish() {
       errors = errorCount_;
       waitingForEos_ = true;
     }
-    SendEndOfStream(current, failed);
+    EndStream(current, failed);
     std::unique_lock lock(streamMutex_);
-    streamChanged_.wait_for(lock, std::chrono::milliseconds(kEndOfStreamWaitMs),
-                            [&] { return eosReached_ || errorCount_ != errors; });
+    const auto done = [&] { return eosReached_ || errorCount_ != errors; };
+    // A capture that streams ends its stream itself within a fragment or two; one that has
+    // stopped delivering (its source went away under it) is ended from its output instead.
+    if (!streamChanged_.wait_for(lock, std::chrono::milliseconds(kCaptureEndWaitMs), done)) {
+      lock.unlock();
+      for (auto& gate : gates_) gate->EndNow();
+      lock.lock();
+    }
+    streamChanged_.wait_for(lock, std::chrono::milliseconds(kEndOfStreamWaitMs), done);
     if (!eosReached_) {
       qCWarning(lcGraph, "The stream did not end in time; its files may be incomplete");
       hr = S_FALSE;
@@ -449,43 +489,29 @@ HRESULT GstFilterGraph::Finish() {
   }
   if (current != GST_STATE_NULL)
     gst_element_set_state(pipeline_, GST_STATE_NULL);
-  // Taking the pipeline down flushed whatever an end-of-stream sender was stuck behind.
-  for (auto& sender : eosSenders_) sender.join();
-  eosSenders_.clear();
+  for (auto& gate : gates_) gate->Remove();
+  gates_.clear();
   StopDropping();
   return hr;
 }
 
-void GstFilterGraph::SendEndOfStream(GstState current, bool failed) {
-  if (failed) {
-    // The capture stopped streaming on the error: end the stream from its output instead.
-    for (auto& entry : entries_) {
-      if (entry.capture == nullptr)
-        continue;
-      GstRef<GstPad> out(gst_element_get_static_pad(entry.element, "src"));
-      if (out)
-        gst_pad_push_event(out.get(), gst_event_new_eos());
-    }
-    return;
-  }
-  if (current == GST_STATE_PAUSED) {
-    // A paused live source does not stream; restart it only to carry the end of stream, and
-    // keep what it captures meanwhile out of the files.
+void GstFilterGraph::EndStream(GstState current, bool failed) {
+  if (current == GST_STATE_PAUSED && !failed) {
+    // Sinks post the end of stream only while playing. What a paused source captures in
+    // the meantime stays out of the files.
     DropCapturedAudio();
     gst_element_set_state(pipeline_, GST_STATE_PLAYING);
   }
   for (auto& entry : entries_) {
-    if (entry.capture == nullptr || entry.capture->pulseSource() == nullptr)
+    if (entry.capture == nullptr)
       continue;
-    // The source takes its streaming lock to queue the end of stream; that waits as long as
-    // its thread is stuck downstream, so the wait for the end is bounded here, not there.
-    auto source = GstRef<GstElement>::Share(entry.capture->pulseSource());
-    try {
-      eosSenders_.emplace_back(
-          [source] { gst_element_send_event(source.get(), gst_event_new_eos()); });
-    } catch (const std::system_error&) {
-      gst_element_send_event(source.get(), gst_event_new_eos());
-    }
+    GstRef<GstPad> out(gst_element_get_static_pad(entry.element, "src"));
+    if (!out)
+      continue;
+    gates_.push_back(std::make_unique<EndOfStreamGate>(std::move(out)));
+    // A capture that failed or is paused delivers nothing more: its stream ends at once.
+    if (failed || current == GST_STATE_PAUSED)
+      gates_.back()->EndNow();
   }
 }
 

@@ -20,7 +20,6 @@
 #include <memory>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "platform/graph_event_queue.h"
@@ -43,7 +42,9 @@ class GstFilterGraph : public GraphBuilder,
   GstFilterGraph(const GstFilterGraph&) = delete;
   GstFilterGraph& operator=(const GstFilterGraph&) = delete;
 
-  // How long StopWhenReady, Stop and the destructor wait for the stream to end.
+  // How long StopWhenReady, Stop and the destructor wait for the stream to end: for a
+  // streaming capture to end it, then for the end to reach every file.
+  static constexpr int kCaptureEndWaitMs = 400;
   static constexpr int kEndOfStreamWaitMs = 5000;
   // How long Run and Pause wait for the pipeline to reach the state.
   static constexpr int kStateWaitMs = 3000;
@@ -105,7 +106,8 @@ class GstFilterGraph : public GraphBuilder,
   HRESULT ChangeState(GstState target);
   // Ends the stream (bounded wait) and takes the pipeline to NULL.
   HRESULT Finish();
-  void SendEndOfStream(GstState current, bool failed);
+  class EndOfStreamGate;
+  void EndStream(GstState current, bool failed);
   void DropCapturedAudio();
   void StopDropping();
   GstState CurrentState() const;
@@ -118,7 +120,7 @@ class GstFilterGraph : public GraphBuilder,
   std::vector<Entry> entries_;
   std::vector<Link> links_;
   std::vector<std::pair<GstRef<GstPad>, gulong>> dropProbes_;
-  std::vector<std::thread> eosSenders_;
+  std::vector<std::unique_ptr<EndOfStreamGate>> gates_;
 
   // Stream state shared with the bus handler.
   std::mutex streamMutex_;
