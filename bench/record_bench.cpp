@@ -21,11 +21,11 @@
 #include <thread>
 
 #include "headless_controls.h"
-#include "platform/media_factory_gst.h"
-#include "platform/pulse_devices.h"
+#include "platform/gst/media_factory_gst.h"
+#include "platform/pulse/pulse_devices.h"
 #include "private_server.h"
 #include "recorder/recorder_engine.h"
-#include "settings/profile_store.h"
+#include "settings/sink_hand_off.h"
 
 namespace {
 

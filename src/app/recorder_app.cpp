@@ -7,12 +7,13 @@
 
 #include "app/recorder_dialog.h"
 #include "controls/round_button.h"
-#include "platform/hotkeys_x11.h"
-#include "platform/media_factory_gst.h"
-#include "platform/pulse_devices.h"
-#include "platform/qt_services.h"
+#include "platform/gst/media_factory_gst.h"
+#include "platform/pulse/pulse_devices.h"
+#include "platform/qt/qt_services.h"
+#include "platform/x11/hotkeys_x11.h"
 #include "resources/resources.h"
 #include "settings/profile_store.h"
+#include "settings/sink_hand_off.h"
 
 #ifndef TONVALE_DATA_RELDIR
 #define TONVALE_DATA_RELDIR "../share/tonvale"

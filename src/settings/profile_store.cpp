@@ -76,11 +76,4 @@ void QSettingsProfileStore::WriteProfileString(const QString& section, const QSt
   SetPrivate(store, KeyPath(section, key), value);
 }
 
-bool QSettingsSinkHandOff::WriteOutputPath(const QString& path) {
-  QSettings store(QString::fromLatin1(kOrganisation), QString::fromLatin1(handoff::kApplication));
-  SetPrivate(store, handoff::kKey, path);
-  store.sync();
-  return store.status() == QSettings::NoError;
-}
-
 }  // namespace tonvale::settings

@@ -25,11 +25,4 @@ class QSettingsProfileStore : public platform::ProfileStore {
   QString application_;
 };
 
-// The hand-off value read by the sink, on QSettings (organisation "Velmora", application
-// "LYRAVOX", key "OutputMP3Name/Default").
-class QSettingsSinkHandOff : public platform::SinkHandOff {
- public:
-  bool WriteOutputPath(const QString& path) override;
-};
-
 }  // namespace tonvale::settings

@@ -1,4 +1,4 @@
-#include "platform/hotkeys_x11.h"
+#include "platform/x11/hotkeys_x11.h"
 
 #include <X11/keysym.h>
 #include <gtest/gtest.h>

@@ -12,8 +12,8 @@
 #include <thread>
 
 #include "audio_analysis.h"
-#include "platform/gst_capture_filter.h"
-#include "platform/media_factory_gst.h"
+#include "platform/gst/gst_capture_filter.h"
+#include "platform/gst/media_factory_gst.h"
 #include "private_server.h"
 
 namespace tonvale::platform {

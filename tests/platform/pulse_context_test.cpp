@@ -13,8 +13,8 @@
 #include <sstream>
 #include <thread>
 
-#include "platform/pulse_context.h"
-#include "platform/pulse_lines.h"
+#include "platform/pulse/pulse_context.h"
+#include "platform/pulse/pulse_lines.h"
 #include "private_server.h"
 
 namespace tonvale::platform {

@@ -3,9 +3,9 @@
 #include <chrono>
 #include <cstdlib>
 
-#include "platform/gst_capture_filter.h"
-#include "platform/media_factory_gst.h"
-#include "platform/pulse_devices.h"
+#include "platform/gst/gst_capture_filter.h"
+#include "platform/gst/media_factory_gst.h"
+#include "platform/pulse/pulse_devices.h"
 #include "private_server.h"
 
 namespace tonvale::platform {

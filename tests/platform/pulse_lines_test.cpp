@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "platform/pulse_lines.h"
+#include "platform/pulse/pulse_lines.h"
 
 namespace tonvale::platform {
 namespace {

@@ -15,11 +15,11 @@
 
 #include "audio_analysis.h"
 #include "headless_controls.h"
-#include "platform/media_factory_gst.h"
-#include "platform/pulse_devices.h"
+#include "platform/gst/media_factory_gst.h"
+#include "platform/pulse/pulse_devices.h"
 #include "private_server.h"
 #include "recorder/recorder_engine.h"
-#include "settings/profile_store.h"
+#include "settings/sink_hand_off.h"
 
 namespace tonvale {
 namespace {

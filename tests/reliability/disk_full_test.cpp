@@ -16,10 +16,10 @@
 
 #include "audio_analysis.h"
 #include "headless_controls.h"
-#include "platform/media_factory_gst.h"
-#include "platform/pulse_devices.h"
+#include "platform/gst/media_factory_gst.h"
+#include "platform/pulse/pulse_devices.h"
 #include "private_server.h"
-#include "settings/profile_store.h"
+#include "settings/sink_hand_off.h"
 
 namespace tonvale::testing {
 namespace {

@@ -1,4 +1,5 @@
 #include "settings/profile_store.h"
+#include "settings/sink_hand_off.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>

@@ -1,4 +1,4 @@
-#include "platform/graph_event_queue.h"
+#include "platform/gst/graph_event_queue.h"
 
 #include <chrono>
 

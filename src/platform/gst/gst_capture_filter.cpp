@@ -1,11 +1,11 @@
-#include "platform/gst_capture_filter.h"
+#include "platform/gst/gst_capture_filter.h"
 
 #include <gst/audio/audio.h>
 
 #include <algorithm>
 
-#include "platform/gst_pins.h"
-#include "platform/gst_support.h"
+#include "platform/gst/gst_pins.h"
+#include "platform/gst/gst_support.h"
 
 namespace tonvale::platform {
 namespace {

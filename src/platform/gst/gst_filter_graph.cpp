@@ -1,13 +1,13 @@
-#include "platform/gst_filter_graph.h"
+#include "platform/gst/gst_filter_graph.h"
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstring>
 
-#include "platform/gst_capture_filter.h"
-#include "platform/gst_element_filter.h"
-#include "platform/gst_pins.h"
+#include "platform/gst/gst_capture_filter.h"
+#include "platform/gst/gst_element_filter.h"
+#include "platform/gst/gst_pins.h"
 
 namespace tonvale::platform {
 namespace {

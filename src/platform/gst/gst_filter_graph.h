@@ -22,8 +22,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/graph_event_queue.h"
-#include "platform/gst_support.h"
+#include "platform/gst/graph_event_queue.h"
+#include "platform/gst/gst_support.h"
 #include "platform/media.h"
 
 namespace tonvale::platform {

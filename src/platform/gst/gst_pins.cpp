@@ -1,4 +1,4 @@
-#include "platform/gst_pins.h"
+#include "platform/gst/gst_pins.h"
 
 namespace tonvale::platform {
 

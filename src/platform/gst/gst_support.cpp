@@ -1,4 +1,4 @@
-#include "platform/gst_support.h"
+#include "platform/gst/gst_support.h"
 
 #include <mutex>
 

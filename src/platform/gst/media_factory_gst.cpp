@@ -1,12 +1,13 @@
-#include "platform/media_factory_gst.h"
+#include "platform/gst/media_factory_gst.h"
 
 #include <filesystem>
 #include <system_error>
 
-#include "platform/gst_capture_filter.h"
-#include "platform/gst_element_filter.h"
-#include "platform/gst_filter_graph.h"
-#include "platform/gst_support.h"
+#include "platform/gst/gst_capture_filter.h"
+#include "platform/gst/gst_element_filter.h"
+#include "platform/gst/gst_file_writer.h"
+#include "platform/gst/gst_filter_graph.h"
+#include "platform/gst/gst_support.h"
 
 #ifndef TONVALE_PLUGIN_RELDIR
 #define TONVALE_PLUGIN_RELDIR "../lib/tonvale"

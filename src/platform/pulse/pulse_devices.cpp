@@ -1,12 +1,12 @@
-#include "platform/pulse_devices.h"
+#include "platform/pulse/pulse_devices.h"
 
 #include <algorithm>
 #include <mutex>
 #include <vector>
 
-#include "platform/gst_capture_filter.h"
-#include "platform/pulse_context.h"
-#include "platform/pulse_lines.h"
+#include "platform/gst/gst_capture_filter.h"
+#include "platform/pulse/pulse_context.h"
+#include "platform/pulse/pulse_lines.h"
 
 namespace tonvale::platform {
 

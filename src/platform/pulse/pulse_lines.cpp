@@ -1,4 +1,4 @@
-#include "platform/pulse_lines.h"
+#include "platform/pulse/pulse_lines.h"
 
 #include <algorithm>
 #include <cmath>

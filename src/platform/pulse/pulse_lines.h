@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "platform/media.h"
-#include "platform/pulse_context.h"
+#include "platform/pulse/pulse_context.h"
 
 namespace tonvale::platform {
 
