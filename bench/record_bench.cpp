@@ -70,9 +70,9 @@ int main(int argc, char** argv) {
   tonvale::testing::HeadlessControls controls;
   recorder::RecorderEngine engine({media, handOff, boxes, desktop}, controls);
   controls.engine = &engine;
-  engine.m_bOnlyOnce = 1;
-  engine.m_szTempWavFile = dir.filePath(QStringLiteral("qorntemp.wav"));
-  engine.m_strOutputFile = dir.filePath(QStringLiteral("bench.mp3"));
+  engine.SetOnlyOnce(1);
+  engine.SetTempWavFile(dir.filePath(QStringLiteral("qorntemp.wav")));
+  engine.SetOutputFile(dir.filePath(QStringLiteral("bench.mp3")));
   engine.ResetGraphMembers();
   if (Failed(engine.CreateCaptureGraph()) || Failed(engine.EnumerateSoundCards())) {
     std::fprintf(stderr, "no capture graph\n");
@@ -98,9 +98,9 @@ int main(int argc, char** argv) {
   std::atomic<qint64> firstMp3Ms{-1};
   std::thread watcher([&] {
     while (clock.elapsed() < 5000 && (firstWavMs < 0 || firstMp3Ms < 0)) {
-      if (firstWavMs < 0 && FileSize(engine.m_szTempWavFile) > 44)
+      if (firstWavMs < 0 && FileSize(engine.tempWavFile()) > 44)
         firstWavMs = clock.elapsed();
-      if (firstMp3Ms < 0 && FileSize(engine.m_strOutputFile) > 0)
+      if (firstMp3Ms < 0 && FileSize(engine.outputFile()) > 0)
         firstMp3Ms = clock.elapsed();
       std::this_thread::sleep_for(std::chrono::microseconds(500));
     }
@@ -108,7 +108,7 @@ int main(int argc, char** argv) {
   engine.OnRecord();
   const qint64 recordReturnedMs = clock.elapsed();
   watcher.join();
-  if (engine.m_bRecording != 1) {
+  if (!engine.recording()) {
     std::fprintf(stderr, "recording did not start\n");
     return 1;
   }
@@ -151,6 +151,6 @@ int main(int argc, char** argv) {
               bareCpu / minutes);
   std::printf("| CPU ratio program / pipeline | %.2f |\n", programCpu / bareCpu);
   std::printf("| peak resident memory, program | %ld MiB |\n", after.ru_maxrss / 1024);
-  std::printf("| MP3 size after %d s | %ld bytes |\n", seconds, FileSize(engine.m_strOutputFile));
+  std::printf("| MP3 size after %d s | %ld bytes |\n", seconds, FileSize(engine.outputFile()));
   return 0;
 }

@@ -80,10 +80,10 @@ int main(int argc, char** argv) {
   testing::HeadlessControls controls;
   recorder::RecorderEngine engine({media, handOff, boxes, desktop}, controls);
   controls.engine = &engine;
-  engine.m_bOnlyOnce = 1;
-  engine.m_szTempWavFile = work.filePath(QStringLiteral("qorntemp.wav"));
-  engine.m_strOutputFile = work.filePath(QStringLiteral("soak.mp3"));
-  controls.field = engine.m_strOutputFile;
+  engine.SetOnlyOnce(1);
+  engine.SetTempWavFile(work.filePath(QStringLiteral("qorntemp.wav")));
+  engine.SetOutputFile(work.filePath(QStringLiteral("soak.mp3")));
+  controls.field = engine.outputFile();
   engine.ResetGraphMembers();
   if (Failed(engine.CreateCaptureGraph()) || Failed(engine.EnumerateSoundCards())) {
     std::fprintf(stderr, "no capture graph\n");
@@ -94,7 +94,7 @@ int main(int argc, char** argv) {
   // The clock runs from the moment the graph runs, as the status count does.
   QElapsedTimer clock;
   clock.start();
-  if (engine.m_bRecording != 1) {
+  if (!engine.recording()) {
     std::fprintf(stderr, "recording did not start\n");
     return 1;
   }
@@ -120,12 +120,10 @@ int main(int argc, char** argv) {
   engine.OnStop();
   pulse.stopTone(tone);
 
-  const testing::AudioAnalysis mp3 =
-      testing::AnalyzeAudioFile(engine.m_strOutputFile.toStdString());
-  const testing::AudioAnalysis wav =
-      testing::AnalyzeAudioFile(engine.m_szTempWavFile.toStdString());
+  const testing::AudioAnalysis mp3 = testing::AnalyzeAudioFile(engine.outputFile().toStdString());
+  const testing::AudioAnalysis wav = testing::AnalyzeAudioFile(engine.tempWavFile().toStdString());
   const double drift = mp3.ok ? std::abs(mp3.durationSeconds - wall) / wall * 100.0 : 100.0;
-  const double header = testing::HeaderDurationSeconds(engine.m_strOutputFile.toStdString());
+  const double header = testing::HeaderDurationSeconds(engine.outputFile().toStdString());
   std::printf("| measure | value |\n|---|---|\n");
   std::printf("| wall clock, Record to Stop | %.1f s |\n", wall);
   std::printf("| MP3 decoded length | %.1f s (%.3f %% off the clock) |\n", mp3.durationSeconds,

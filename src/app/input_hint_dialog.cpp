@@ -4,21 +4,20 @@
 #include <QPushButton>
 #include <QShowEvent>
 
+#include "resources/control_ids.h"
 #include "resources/dialog_builder.h"
 #include "settings/settings_keys.h"
 
 namespace tonvale::app {
 
-namespace {
-constexpr int kDontShowAgainBox = 1055;
-}  // namespace
+namespace {}  // namespace
 
 InputHintDialog::InputHintDialog(platform::ProfileStore& profile, QWidget* parent)
     : QDialog(parent), m_profile(profile) {
   const auto controls =
       resources::BuildDialog(this, *resources::Template(resources::kInputHintTemplate));
-  m_checkDontShow = qobject_cast<QCheckBox*>(controls.at(kDontShowAgainBox));
-  auto* ok = qobject_cast<QPushButton*>(controls.at(resources::kIdOk));
+  m_checkDontShow = qobject_cast<QCheckBox*>(controls.at(resources::ids::kDontShowAgain));
+  auto* ok = qobject_cast<QPushButton*>(controls.at(resources::ids::kOk));
   connect(ok, &QPushButton::clicked, this, &QDialog::accept);
 }
 

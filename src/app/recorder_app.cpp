@@ -6,6 +6,7 @@
 #include <QLoggingCategory>
 
 #include "app/recorder_dialog.h"
+#include "app/status_log.h"
 #include "controls/round_button.h"
 #include "platform/gst/media_factory_gst.h"
 #include "platform/pulse/pulse_devices.h"
@@ -23,15 +24,13 @@ namespace tonvale::app {
 
 namespace {
 
-Q_LOGGING_CATEGORY(lcBoxes, "tonvale.status")
-
 // Notes every message box in the diagnostics before showing it, so the program can be
 // followed from outside; the box itself is unchanged.
 class LoggedMessageBoxes : public platform::MessageBoxes {
  public:
   explicit LoggedMessageBoxes(platform::MessageBoxes& boxes) : boxes_(boxes) {}
   void Show(QWidget* owner, const QString& text, const QString& caption, Icon icon) override {
-    qCDebug(lcBoxes).noquote() << "box:" << caption << "|" << text.simplified();
+    qCDebug(lcStatus).noquote() << "box:" << caption << "|" << text.simplified();
     boxes_.Show(owner, text, caption, icon);
   }
   void Beep() override { boxes_.Beep(); }

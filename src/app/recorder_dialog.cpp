@@ -16,9 +16,11 @@
 
 #include "app/about_dialog.h"
 #include "app/input_hint_dialog.h"
+#include "app/status_log.h"
 #include "controls/painted_label.h"
 #include "controls/round_button.h"
 #include "hotkeys/hotkey_edit.h"
+#include "resources/control_ids.h"
 #include "resources/dialog_builder.h"
 #include "resources/resources.h"
 #include "resources/templates.h"
@@ -28,24 +30,13 @@
 
 namespace tonvale::app {
 
-namespace {
-
-// What the window shows, for watching the program from outside (end-to-end tests, the
-// start-up benchmark): the status line, the two lists and the first show. Off unless
-// QT_LOGGING_RULES enables it.
 Q_LOGGING_CATEGORY(lcStatus, "tonvale.status")
 
-namespace opt = settings::option;
-namespace ids = recorder::id;
+namespace {
 
-constexpr int kHomepage = 1046;
-constexpr int kAbout = 1047;
-constexpr int kHelp = 1048;
-constexpr int kBrowse = 1039;
-constexpr int kLabelVolume = 1052;
-constexpr int kLabelMax = 1053;
-constexpr int kStartHotkeyField = 1058;
-constexpr int kStopHotkeyField = 1059;
+namespace opt = settings::option;
+namespace ids = resources::ids;
+
 constexpr int kAboutCommand = 0x0010;
 
 const QString kHomepageUrl = QStringLiteral("https://velmora.example/tonvale");
@@ -81,10 +72,10 @@ bool IsRoundButton(int controlId) {
     case ids::kPause:
     case ids::kStop:
     case ids::kRecord:
-    case kBrowse:
-    case kHomepage:
-    case kAbout:
-    case kHelp:
+    case ids::kBrowse:
+    case ids::kHomepage:
+    case ids::kAbout:
+    case ids::kHelp:
       return true;
     default:
       return false;
@@ -92,32 +83,34 @@ bool IsRoundButton(int controlId) {
 }
 
 bool IsPaintedLabel(int controlId) {
-  return controlId == 1054 || controlId == kLabelMax || controlId == kLabelVolume ||
-         controlId == 1040 || controlId == 1051;
+  return controlId == ids::kRecordToLabel || controlId == ids::kMaxLabel ||
+         controlId == ids::kVolumeLabel || controlId == ids::kSoundCardsLabel ||
+         controlId == ids::kInputLinesLabel;
 }
 
 }  // namespace
 
 RecorderDialog::RecorderDialog(DialogServices services, QWidget* parent)
     : QDialog(parent),
-      services_(std::move(services)),
-      engine_({services_.media, services_.handOff, services_.boxes, services_.desktop}, *this) {
+      m_services(std::move(services)),
+      m_engine({m_services.media, m_services.handOff, m_services.boxes, m_services.desktop},
+               *this) {
   setObjectName(QStringLiteral("RecorderDialog"));
   BuildControls();
   ConnectHandlers();
-  hotkeys_.LoadHotKeys(services_.profile);
+  m_hotkeys.LoadHotKeys(m_services.profile);
 }
 
 RecorderDialog::~RecorderDialog() {
-  services_.hotkeys.SetHandler({});
-  hotkeys_.UnregisterHotKeys(services_.hotkeys);
-  engine_.TearDownCapture();
+  m_services.hotkeys.SetHandler({});
+  m_hotkeys.UnregisterHotKeys(m_services.hotkeys);
+  m_engine.TearDownCapture();
 }
 
 void RecorderDialog::BuildControls() {
   const resources::DialogTemplate* tmpl = resources::Template(resources::kMainTemplate);
   auto factory = [](const resources::ControlTemplate& c, QWidget* parent) -> QWidget* {
-    if (c.id == kStartHotkeyField || c.id == kStopHotkeyField) {
+    if (c.id == ids::kStartHotkey || c.id == ids::kStopHotkey) {
       return new hotkeys::HotkeyEdit(parent);
     }
     if (IsRoundButton(c.id)) {
@@ -128,7 +121,7 @@ void RecorderDialog::BuildControls() {
     }
     return nullptr;
   };
-  controls_ = resources::BuildDialog(this, *tmpl, factory);
+  m_controls = resources::BuildDialog(this, *tmpl, factory);
   for (const auto& c : tmpl->controls) {
     QWidget* widget = control(c.id);
     if (auto* button = qobject_cast<controls::RoundButton*>(widget)) {
@@ -140,8 +133,8 @@ void RecorderDialog::BuildControls() {
       label->Attach(c.style);
     }
   }
-  m_editStartHotkey = qobject_cast<hotkeys::HotkeyEdit*>(control(kStartHotkeyField));
-  m_editStopHotkey = qobject_cast<hotkeys::HotkeyEdit*>(control(kStopHotkeyField));
+  m_editStartHotkey = qobject_cast<hotkeys::HotkeyEdit*>(control(ids::kStartHotkey));
+  m_editStopHotkey = qobject_cast<hotkeys::HotkeyEdit*>(control(ids::kStopHotkey));
   m_editOutputFile = qobject_cast<QLineEdit*>(control(ids::kOutputFile));
   m_staticStatus = qobject_cast<QLabel*>(control(ids::kStatus));
   m_sliderVolume = qobject_cast<QSlider*>(control(ids::kVolume));
@@ -156,86 +149,87 @@ void RecorderDialog::ConnectHandlers() {
   };
   connect(combo(ids::kSoundCards), &QComboBox::activated, this, [this] {
     ScheduleListsLog();
-    engine_.OnSoundCardSelected();
+    m_engine.OnSoundCardSelected();
   });
   connect(combo(ids::kInputLines), &QComboBox::activated, this, [this] {
     ScheduleListsLog();
-    engine_.OnInputLineSelected();
+    m_engine.OnInputLineSelected();
   });
   clicked(ids::kPlay, &RecorderDialog::OnPlay);
   clicked(ids::kPause, &RecorderDialog::OnPause);
   clicked(ids::kStop, &RecorderDialog::OnStop);
   clicked(ids::kRecord, &RecorderDialog::OnRecord);
-  connect(m_sliderVolume, &QSlider::sliderReleased, this, [this] { engine_.OnVolumeReleased(); });
-  clicked(kBrowse, &RecorderDialog::OnBrowse);
-  clicked(kHomepage, &RecorderDialog::OnHomepage);
-  clicked(kAbout, &RecorderDialog::OnAbout);
-  connect(&m_recordTimer, &QTimer::timeout, this, [this] { engine_.OnTimer(recorder::kTimerId); });
-  clicked(kHelp, &RecorderDialog::OnHelpButton);
+  connect(m_sliderVolume, &QSlider::sliderReleased, this, [this] { m_engine.OnVolumeReleased(); });
+  clicked(ids::kBrowse, &RecorderDialog::OnBrowse);
+  clicked(ids::kHomepage, &RecorderDialog::OnHomepage);
+  clicked(ids::kAbout, &RecorderDialog::OnAbout);
+  connect(&m_recordTimer, &QTimer::timeout, this, [this] { m_engine.OnTimer(recorder::kTimerId); });
+  clicked(ids::kHelp, &RecorderDialog::OnHelpButton);
   const std::pair<int, hotkeys::HotkeyEdit*> fields[] = {{0, m_editStartHotkey},
                                                          {1, m_editStopHotkey}};
   for (const auto& [entry, field] : fields) {
     connect(field, &hotkeys::HotkeyEdit::focusLost, this, [this, entry = entry, field = field] {
-      hotkeys_.OnFieldKillFocus(entry, *field, services_.hotkeys, services_.boxes, this,
-                                services_.profile);
+      m_hotkeys.OnFieldKillFocus(entry, *field, m_services.hotkeys, m_services.boxes, this,
+                                 m_services.profile);
     });
   }
-  services_.hotkeys.SetHandler([this](int id) { OnHotKey(id); });
+  m_services.hotkeys.SetHandler([this](int id) { OnHotKey(id); });
 }
 
 bool RecorderDialog::OnInitDialog() {
   // 1. The controls are bound (constructor); the output path is still empty.
-  SetOutputFieldText(engine_.m_strOutputFile);
+  SetOutputFieldText(m_engine.outputFile());
   // 2. The About item of the window's menu.
   m_aboutItemText = resources::String(resources::kStringAboutItem);
   // 3. The window icon.
   setWindowIcon(resources::Icon(resources::kIconRecorder));
   // 4. The media framework initialises itself when the first graph is made.
   // 5. Remembered device positions.
-  engine_.nSoundCaptureIndex =
-      services_.profile.GetProfileInt(opt::kSection, opt::kSoundCaptureIndex, opt::kIndexDefault);
-  engine_.nCapturePinIndex =
-      services_.profile.GetProfileInt(opt::kSection, opt::kCapturePinIndex, opt::kIndexDefault);
-  engine_.nSearchFlag =
-      services_.profile.GetProfileInt(opt::kSection, opt::kSearchFlag, opt::kIndexDefault);
-  engine_.m_strSoundCaptureName =
-      services_.profile.GetProfileString(opt::kSection, opt::kSoundCaptureName, QString());
+  recorder::EngineSettings remembered;
+  remembered.nSoundCaptureIndex =
+      m_services.profile.GetProfileInt(opt::kSection, opt::kSoundCaptureIndex, opt::kIndexDefault);
+  remembered.nCapturePinIndex =
+      m_services.profile.GetProfileInt(opt::kSection, opt::kCapturePinIndex, opt::kIndexDefault);
+  remembered.nSearchFlag =
+      m_services.profile.GetProfileInt(opt::kSection, opt::kSearchFlag, opt::kIndexDefault);
+  remembered.strSoundCaptureName =
+      m_services.profile.GetProfileString(opt::kSection, opt::kSoundCaptureName, QString());
   // 6. The volume slider.
   m_sliderVolume->setRange(0, recorder::kSliderMax);
   m_sliderVolume->setValue(recorder::kSliderMax);
-  // 7. The output path.
-  engine_.m_strOutputFile =
-      services_.profile.GetProfileString(opt::kSection, opt::kOutputFile, opt::DefaultOutputFile());
-  SetOutputFieldText(engine_.m_strOutputFile);
+  // 7. The output path, shown in its field.
+  remembered.strOutputFile = m_services.profile.GetProfileString(opt::kSection, opt::kOutputFile,
+                                                                 opt::DefaultOutputFile());
+  m_engine.Load(remembered);
   // 8. No input hint while the lists are filled.
-  engine_.m_bOnlyOnce = 1;
+  m_engine.SetOnlyOnce(1);
   // 9. The capture graph and the devices.
-  engine_.ResetGraphMembers();
-  HRESULT hr = engine_.CreateCaptureGraph();
+  m_engine.ResetGraphMembers();
+  HRESULT hr = m_engine.CreateCaptureGraph();
   if (Succeeded(hr)) {
-    hr = engine_.EnumerateSoundCards();
+    hr = m_engine.EnumerateSoundCards();
   }
   if (Failed(hr)) {
-    engine_.TearDownCapture();
-    initFailed_ = true;
+    m_engine.TearDownCapture();
+    m_bInitFailed = true;
     if (hr == RPC_E_SERVER_UNAVAILABLE) {
       ReportNoSoundServer();
     }
     PostQuit();
   }
   // 10.
-  engine_.m_bOnlyOnce =
-      services_.profile.GetProfileInt(opt::kSection, opt::kOnlyOnce, opt::kOnlyOnceDefault);
+  m_engine.SetOnlyOnce(
+      m_services.profile.GetProfileInt(opt::kSection, opt::kOnlyOnce, opt::kOnlyOnceDefault));
   // 11. The temporary WAV file, this copy's own in a folder of the user's own, with a killed
   // recording's remains repaired. Whatever was found in its place is told.
-  tempWav_ = settings::TempWavClaim::Take(settings::TempFolder());
-  engine_.m_szTempWavFile = tempWav_.path();
-  if (!initFailed_ && !tempWav_.problems().isEmpty()) {
-    services_.boxes.Show(this, tempWav_.problems().join(QStringLiteral("\n\n")), kErrorCaption,
-                         platform::MessageBoxes::Icon::Stop);
+  m_tempWav = settings::TempWavClaim::Take(settings::TempFolder());
+  m_engine.SetTempWavFile(m_tempWav.path());
+  if (!m_bInitFailed && !m_tempWav.problems().isEmpty()) {
+    m_services.boxes.Show(this, m_tempWav.problems().join(QStringLiteral("\n\n")), kErrorCaption,
+                          platform::MessageBoxes::Icon::Stop);
   }
   // 12.
-  control(kHomepage)->hide();
+  control(ids::kHomepage)->hide();
   // 13, 14. The transport buttons' face.
   m_bmpTransportFace = resources::Bitmap(resources::kBitmapTransportFace);
   for (int controlId : {ids::kPause, ids::kRecord, ids::kStop}) {
@@ -244,19 +238,19 @@ bool RecorderDialog::OnInitDialog() {
     button->SetNormalFace(&m_bmpTransportFace);
   }
   // 15. Controls that stay out of use.
-  for (int controlId : {kLabelMax, ids::kVolume, ids::kPause, kLabelVolume}) {
+  for (int controlId : {ids::kMaxLabel, ids::kVolume, ids::kPause, ids::kVolumeLabel}) {
     control(controlId)->hide();
   }
   // 16. The hotkey fields.
   const std::pair<hotkeys::HotkeyEdit*, int> fields[] = {{m_editStartHotkey, 0},
                                                          {m_editStopHotkey, 1}};
   for (const auto& [field, entry] : fields) {
-    field->SetModifiers(hotkeys_.mHotKey[entry].fsModifiers);
-    field->SetVirtualKey(hotkeys_.mHotKey[entry].nVirtualKey);
+    field->SetModifiers(m_hotkeys.mHotKey[entry].fsModifiers);
+    field->SetVirtualKey(m_hotkeys.mHotKey[entry].nVirtualKey);
     field->ShowKeyName();
   }
   // 17.
-  hotkeys_.RegisterHotKeys(services_.hotkeys, services_.boxes, this);
+  m_hotkeys.RegisterHotKeys(m_services.hotkeys, m_services.boxes, this);
   // 18. The focus goes to the first tab stop, the output path.
   m_editOutputFile->setFocus(Qt::OtherFocusReason);
   return true;
@@ -264,23 +258,23 @@ bool RecorderDialog::OnInitDialog() {
 
 int RecorderDialog::DoModal() {
   OnInitDialog();
-  if (!initFailed_) {
+  if (!m_bInitFailed) {
     exec();
   }
   // After a failed start the user has been told the program ends; the window never opens.
-  return exitStatus_;
+  return m_nExitStatus;
 }
 
 void RecorderDialog::ReportNoSoundServer() {
   std::fprintf(stderr, "%s: %s\n", qPrintable(QCoreApplication::applicationName()),
                qPrintable(kNoSoundServer));
-  services_.boxes.Show(this, kNoSoundServer, kAppCaption, platform::MessageBoxes::Icon::Stop);
-  exitStatus_ = 1;
+  m_services.boxes.Show(this, kNoSoundServer, kAppCaption, platform::MessageBoxes::Icon::Stop);
+  m_nExitStatus = 1;
 }
 
 QWidget* RecorderDialog::control(int controlId) const {
-  const auto it = controls_.find(controlId);
-  return it == controls_.end() ? nullptr : it->second;
+  const auto it = m_controls.find(controlId);
+  return it == m_controls.end() ? nullptr : it->second;
 }
 
 QComboBox* RecorderDialog::combo(int controlId) const {
@@ -292,24 +286,23 @@ QComboBox* RecorderDialog::combo(int controlId) const {
 
 void RecorderDialog::OnRecord() {
   // Without a temporary WAV of its own nothing records; the box says why again.
-  if (!tempWav_.claimed()) {
-    services_.boxes.Show(this, tempWav_.problems().join(QStringLiteral("\n\n")), kErrorCaption,
-                         platform::MessageBoxes::Icon::Stop);
+  if (!m_tempWav.claimed()) {
+    m_services.boxes.Show(this, m_tempWav.problems().join(QStringLiteral("\n\n")), kErrorCaption,
+                          platform::MessageBoxes::Icon::Stop);
     return;
   }
-  engine_.OnRecord();
+  m_engine.OnRecord();
 }
 
 void RecorderDialog::OnBrowse() {
-  const QString initialDir = settings::BrowseInitialDir(engine_.m_strOutputFile);
+  const QString initialDir = settings::BrowseInitialDir(m_engine.outputFile());
   QString chosen;
-  if (!services_.saveDialog.GetSaveFileName(this, settings::kBrowseTitle, initialDir, QString(),
-                                            settings::kBrowseFilter, &chosen)) {
+  if (!m_services.saveDialog.GetSaveFileName(this, settings::kBrowseTitle, initialDir, QString(),
+                                             settings::kBrowseFilter, &chosen)) {
     return;
   }
-  engine_.m_strOutputFile = settings::WithMp3Extension(chosen);
-  services_.profile.WriteProfileString(opt::kSection, opt::kOutputFile, engine_.m_strOutputFile);
-  SetOutputFieldText(engine_.m_strOutputFile);
+  m_engine.SetOutputFile(settings::WithMp3Extension(chosen));
+  m_services.profile.WriteProfileString(opt::kSection, opt::kOutputFile, m_engine.outputFile());
 }
 
 void RecorderDialog::OnAbout() {
@@ -318,12 +311,12 @@ void RecorderDialog::OnAbout() {
 }
 
 void RecorderDialog::OnHelpButton() {
-  services_.desktop.OpenUrl(
-      QUrl::fromLocalFile(services_.helpDir + QStringLiteral("/Introduction.html")).toString());
+  m_services.desktop.OpenUrl(
+      QUrl::fromLocalFile(m_services.helpDir + QStringLiteral("/Introduction.html")).toString());
 }
 
 void RecorderDialog::OnHomepage() {
-  services_.desktop.OpenUrl(kHomepageUrl);
+  m_services.desktop.OpenUrl(kHomepageUrl);
 }
 
 void RecorderDialog::OnSysCommand(int command) {
@@ -350,30 +343,31 @@ void RecorderDialog::OnHotKey(int id) {
 
 bool RecorderDialog::event(QEvent* e) {
   if (e->type() == GraphEvent::EventType()) {
-    engine_.OnGraphEvent(static_cast<GraphEvent*>(e)->instance());
+    m_engine.OnGraphEvent(static_cast<GraphEvent*>(e)->instance());
     return true;
   }
   return QDialog::event(e);
 }
 
 void RecorderDialog::RunCloseSequence() {
-  engine_.StopForClose();
-  engine_.TearDownCapture();
-  services_.profile.WriteProfileInt(opt::kSection, opt::kSoundCaptureIndex,
-                                    engine_.nSoundCaptureIndex);
-  services_.profile.WriteProfileInt(opt::kSection, opt::kCapturePinIndex, engine_.nCapturePinIndex);
-  services_.profile.WriteProfileInt(opt::kSection, opt::kSearchFlag, engine_.nSearchFlag);
-  services_.profile.WriteProfileString(opt::kSection, opt::kSoundCaptureName,
-                                       engine_.m_strSoundCaptureName);
-  engine_.UpdateData();
-  services_.profile.WriteProfileString(opt::kSection, opt::kOutputFile, engine_.m_strOutputFile);
-  hotkeys_.UnregisterHotKeys(services_.hotkeys);
-  hotkeys_.SaveHotKeys(services_.profile);
+  m_engine.StopForClose();
+  m_engine.TearDownCapture();
+  m_engine.UpdateData();
+  const recorder::EngineSettings kept = m_engine.Settings();
+  m_services.profile.WriteProfileInt(opt::kSection, opt::kSoundCaptureIndex,
+                                     kept.nSoundCaptureIndex);
+  m_services.profile.WriteProfileInt(opt::kSection, opt::kCapturePinIndex, kept.nCapturePinIndex);
+  m_services.profile.WriteProfileInt(opt::kSection, opt::kSearchFlag, kept.nSearchFlag);
+  m_services.profile.WriteProfileString(opt::kSection, opt::kSoundCaptureName,
+                                        kept.strSoundCaptureName);
+  m_services.profile.WriteProfileString(opt::kSection, opt::kOutputFile, kept.strOutputFile);
+  m_hotkeys.UnregisterHotKeys(m_services.hotkeys);
+  m_hotkeys.SaveHotKeys(m_services.profile);
 }
 
 void RecorderDialog::closeEvent(QCloseEvent* e) {
-  if (!closing_ && !initFailed_) {
-    closing_ = true;
+  if (!m_bClosing && !m_bInitFailed) {
+    m_bClosing = true;
     RunCloseSequence();
   }
   QDialog::closeEvent(e);
@@ -385,7 +379,7 @@ void RecorderDialog::keyPressEvent(QKeyEvent* e) {
       case Qt::Key_Return:
       case Qt::Key_Enter:
         // The OK command: the controls are read back, nothing is stored.
-        engine_.UpdateData();
+        m_engine.UpdateData();
         accept();
         return;
       case Qt::Key_Escape:
@@ -411,7 +405,7 @@ void RecorderDialog::contextMenuEvent(QContextMenuEvent* e) {
 
 void RecorderDialog::done(int result) {
   // However the dialog ends, a running recording finishes with complete files.
-  engine_.TearDownCapture();
+  m_engine.TearDownCapture();
   QDialog::done(result);
 }
 
@@ -424,15 +418,15 @@ void RecorderDialog::SetStatusText(const QString& text) {
 }
 
 void RecorderDialog::ScheduleListsLog() {
-  if (listsLogPending_ || !lcStatus().isDebugEnabled()) {
+  if (m_bListsLogPending || !lcStatus().isDebugEnabled()) {
     return;
   }
   // One line per burst of changes, once the handler that made them has returned.
-  listsLogPending_ = true;
+  m_bListsLogPending = true;
   QMetaObject::invokeMethod(
       this,
       [this] {
-        listsLogPending_ = false;
+        m_bListsLogPending = false;
         LogLists();
       },
       Qt::QueuedConnection);
@@ -456,8 +450,8 @@ void RecorderDialog::LogLists() const {
 
 void RecorderDialog::showEvent(QShowEvent* e) {
   QDialog::showEvent(e);
-  if (!shownOnce_) {
-    shownOnce_ = true;
+  if (!m_bShownOnce) {
+    m_bShownOnce = true;
     qCDebug(lcStatus).noquote() << "status:" << m_staticStatus->text();
     LogLists();
     qCDebug(lcStatus) << "shown";
@@ -533,7 +527,7 @@ void RecorderDialog::PostQuit() {
 }
 
 bool RecorderDialog::RunInputHint(int* dontShowAgain) {
-  InputHintDialog hint(services_.profile, this);
+  InputHintDialog hint(m_services.profile, this);
   if (hint.exec() != QDialog::Accepted) {
     return false;
   }

@@ -64,9 +64,9 @@ class RecorderDialog : public QDialog, public recorder::RecorderControls {
 
   // Commands.
   void OnRecord();
-  void OnPause() { engine_.OnPause(); }
-  void OnStop() { engine_.OnStop(); }
-  void OnPlay() { engine_.OnPlay(); }
+  void OnPause() { m_engine.OnPause(); }
+  void OnStop() { m_engine.OnStop(); }
+  void OnPlay() { m_engine.OnPlay(); }
   void OnBrowse();
   void OnAbout();
   void OnHelpButton();
@@ -75,10 +75,10 @@ class RecorderDialog : public QDialog, public recorder::RecorderControls {
   void OnSysCommand(int command);
   void OnHotKey(int id);
 
-  recorder::RecorderEngine& engine() { return engine_; }
-  hotkeys::HotkeyTable& hotkeyTable() { return hotkeys_; }
+  recorder::RecorderEngine& engine() { return m_engine; }
+  hotkeys::HotkeyTable& hotkeyTable() { return m_hotkeys; }
   QWidget* control(int controlId) const;
-  bool initFailed() const { return initFailed_; }
+  bool initFailed() const { return m_bInitFailed; }
 
   // RecorderControls.
   QWidget* owner() override { return this; }
@@ -118,12 +118,12 @@ class RecorderDialog : public QDialog, public recorder::RecorderControls {
   void ScheduleListsLog();
   void LogLists() const;
 
-  DialogServices services_;
+  DialogServices m_services;
   // Declared before the engine, so the claim outlives a recording the engine finishes.
-  settings::TempWavClaim tempWav_;
-  recorder::RecorderEngine engine_;
-  hotkeys::HotkeyTable hotkeys_;
-  std::map<int, QWidget*> controls_;
+  settings::TempWavClaim m_tempWav;
+  recorder::RecorderEngine m_engine;
+  hotkeys::HotkeyTable m_hotkeys;
+  std::map<int, QWidget*> m_controls;
 
   hotkeys::HotkeyEdit* m_editStartHotkey = nullptr;  // 1058
   hotkeys::HotkeyEdit* m_editStopHotkey = nullptr;   // 1059
@@ -133,11 +133,11 @@ class RecorderDialog : public QDialog, public recorder::RecorderControls {
   QPixmap m_bmpTransportFace;
   QTimer m_recordTimer;  // timer 1113
   QString m_aboutItemText;
-  bool initFailed_ = false;
-  int exitStatus_ = 0;
-  bool closing_ = false;
-  bool shownOnce_ = false;
-  bool listsLogPending_ = false;
+  bool m_bInitFailed = false;
+  int m_nExitStatus = 0;
+  bool m_bClosing = false;
+  bool m_bShownOnce = false;
+  bool m_bListsLogPending = false;
 };
 
 }  // namespace tonvale::app

@@ -82,6 +82,24 @@ RecorderEngine::~RecorderEngine() {
   ReleaseCaptureGraph();
 }
 
+void RecorderEngine::Load(const EngineSettings& settings) {
+  nSoundCaptureIndex = settings.nSoundCaptureIndex;
+  nCapturePinIndex = settings.nCapturePinIndex;
+  nSearchFlag = settings.nSearchFlag;
+  m_strSoundCaptureName = settings.strSoundCaptureName;
+  SetOutputFile(settings.strOutputFile);
+}
+
+EngineSettings RecorderEngine::Settings() const {
+  return {nSoundCaptureIndex, nCapturePinIndex, nSearchFlag, m_strSoundCaptureName,
+          m_strOutputFile};
+}
+
+void RecorderEngine::SetOutputFile(const QString& path) {
+  m_strOutputFile = path;
+  controls_.SetOutputFieldText(m_strOutputFile);
+}
+
 QString RecorderEngine::TempWavPath() const {
   return m_szTempWavFile.isEmpty() ? kFallbackWavFile : m_szTempWavFile;
 }

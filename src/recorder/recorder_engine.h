@@ -40,12 +40,42 @@ inline constexpr int kSliderMax = 200;
 double LevelFromSliderPos(int pos);
 int SliderPosFromLevel(double level);
 
+// What the engine keeps between runs: start-up loads it from the settings, the close
+// sequence saves it (the "Option" section; see settings_keys.h).
+struct EngineSettings {
+  int nSoundCaptureIndex = 0;
+  int nCapturePinIndex = 0;
+  int nSearchFlag = 0;  // the one-time automatic choice of a line has been made
+  // The remembered device's identity: where it is listed, it wins over the position.
+  QString strSoundCaptureName;
+  QString strOutputFile;
+};
+
 class RecorderEngine {
  public:
   RecorderEngine(EngineServices services, RecorderControls& controls);
   ~RecorderEngine();
   RecorderEngine(const RecorderEngine&) = delete;
   RecorderEngine& operator=(const RecorderEngine&) = delete;
+
+  // Start-up hands the engine what was remembered (the output path also goes into the
+  // output field); the close sequence saves Settings().
+  void Load(const EngineSettings& settings);
+  EngineSettings Settings() const;
+  // While nonzero the input hint is not shown (the setting b_only_once).
+  void SetOnlyOnce(int onlyOnce) { m_bOnlyOnce = onlyOnce; }
+  void SetTempWavFile(const QString& path) { m_szTempWavFile = path; }
+  // Browse: the chosen file becomes the output path, shown in the output field.
+  void SetOutputFile(const QString& path);
+
+  bool recording() const { return m_bRecording == 1; }
+  bool paused() const { return m_bPaused == 1; }
+  int usedSeconds() const { return m_nUsedSeconds; }
+  const QString& outputFile() const { return m_strOutputFile; }
+  const QString& tempWavFile() const { return m_szTempWavFile; }
+  int onlyOnce() const { return m_bOnlyOnce; }
+  bool hasGraph() const { return m_pGB != nullptr; }
+  bool hasCaptureDevice() const { return m_pCaptureFilter != nullptr; }
 
   // Commands.
   void OnRecord();
@@ -85,6 +115,20 @@ class RecorderEngine {
   void ClearSoundCardList();
   HRESULT HandleCaptureEvents();
 
+ private:
+  void ChooseSoundCard();
+  QString DeviceIdAt(int entry) const;
+  bool CheckOutputWritable(const QString& path);
+  bool CheckTempWavWritable(const QString& path);
+  QString TempWavPath() const;
+  int PinForLine(int line) const;
+  HRESULT ApplyToLines(bool setLevel, double level);
+
+  EngineServices services_;
+  RecorderControls& controls_;
+  // Held from a Record press until its recording ends.
+  OutputClaim outputClaim_;
+
   // State of the controller.
   int m_bRecording = 0;
   int m_bPaused = 0;
@@ -93,12 +137,10 @@ class RecorderEngine {
   QString m_szTempWavFile;
   int m_bOnlyOnce = 0;
 
-  // Remembered choices (settings "nSoundCaptureIndex", "nCapturePinIndex", "nSearchFlag").
+  // Remembered choices (EngineSettings).
   int nSoundCaptureIndex = 0;
   int nCapturePinIndex = 0;
   int nSearchFlag = 0;
-  // The remembered device's identity (setting "strSoundCaptureName"): where the device is
-  // listed, it is selected whatever its position.
   QString m_strSoundCaptureName;
 
   // The capture graph.
@@ -117,20 +159,6 @@ class RecorderEngine {
   std::vector<int> m_inputLinePins;
   // The last enumeration found no capture device at all.
   bool m_bNoCaptureHardware = false;
-
- private:
-  void ChooseSoundCard();
-  QString DeviceIdAt(int entry) const;
-  bool CheckOutputWritable(const QString& path);
-  bool CheckTempWavWritable(const QString& path);
-  QString TempWavPath() const;
-  int PinForLine(int line) const;
-  HRESULT ApplyToLines(bool setLevel, double level);
-
-  EngineServices services_;
-  RecorderControls& controls_;
-  // Held from a Record press until its recording ends.
-  OutputClaim outputClaim_;
 };
 
 }  // namespace tonvale::recorder

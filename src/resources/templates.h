@@ -16,7 +16,6 @@ inline constexpr int kInputHintTemplate = 144;
 
 // Identifier of the statics that are never addressed (-1, stored as 65535 in templates).
 inline constexpr int kStaticId = -1;
-inline constexpr int kIdOk = 1;
 
 // Window style bits, with the values of the platform the templates come from, so that
 // controls can read them the same way (a button takes style & 0xFF, a label style & 3).

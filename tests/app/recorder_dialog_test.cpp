@@ -89,8 +89,8 @@ TEST_F(DialogTest, StartUpFillsTheWindowInItsOrder) {
   EXPECT_EQ(Text(*d, 1058), QStringLiteral("Ctrl + Alt + r"));
   EXPECT_EQ(Text(*d, 1059), QStringLiteral("Ctrl + Alt + s"));
   EXPECT_EQ(hotkeys.registered.size(), 2u);
-  EXPECT_EQ(d->engine().m_szTempWavFile, dir.filePath(QStringLiteral("qorntemp.wav")));
-  EXPECT_EQ(d->engine().m_bOnlyOnce, 0);
+  EXPECT_EQ(d->engine().tempWavFile(), dir.filePath(QStringLiteral("qorntemp.wav")));
+  EXPECT_EQ(d->engine().onlyOnce(), 0);
   EXPECT_EQ(QApplication::focusWidget(), d->control(1008));
   EXPECT_TRUE(boxes.shown.empty());
   EXPECT_TRUE(profile.writes.empty()) << "start-up writes nothing";
@@ -120,7 +120,7 @@ TEST_F(DialogTest, CloseWritesEverySettingInOrderEvenUnchanged) {
   EXPECT_EQ(profile.values[QStringLiteral("Option/nCapturePinIndex")], QStringLiteral("1"));
   EXPECT_EQ(profile.values[QStringLiteral("Option/nSearchFlag")], QStringLiteral("1"));
   EXPECT_TRUE(hotkeys.registered.empty());
-  EXPECT_EQ(d->engine().m_pGB, nullptr);
+  EXPECT_EQ(d->engine().hasGraph(), false);
 }
 
 TEST_F(DialogTest, EscapeAndEnterEndTheDialogWithoutWriting) {
@@ -140,7 +140,7 @@ TEST_F(DialogTest, EscapeDuringARecordingStillFinishesIt) {
   d->OnInitDialog();
   d->show();
   d->OnRecord();
-  ASSERT_EQ(d->engine().m_bRecording, 1);
+  ASSERT_TRUE(d->engine().recording());
   auto graph = media.graph();
   QTest::keyClick(d->control(1008), Qt::Key_Escape);
   EXPECT_EQ(graph->calls.back(), "StopWhenReady");
@@ -184,7 +184,7 @@ TEST_F(DialogTest, WithoutAPrivateTemporaryWavNothingRecords) {
       << boxes.shown[0].text.toStdString();
   d->OnRecord();
   EXPECT_EQ(boxes.shown.size(), 2u) << "Record says it again";
-  EXPECT_EQ(d->engine().m_bRecording, 0);
+  EXPECT_FALSE(d->engine().recording());
   EXPECT_TRUE(media.writers.empty());
 }
 
@@ -249,7 +249,7 @@ TEST_F(DialogTest, BrowseForcesTheMp3ExtensionAndStoresAtOnce) {
   EXPECT_TRUE(profile.writes.empty());
   EXPECT_EQ(Text(*d, 1008), QStringLiteral("/a b/\"q\" $(x);é.mp3"));
 
-  d->engine().m_strOutputFile = QStringLiteral("nofolder.mp3");
+  d->engine().SetOutputFile(QStringLiteral("nofolder.mp3"));
   d->OnBrowse();
   EXPECT_EQ(saveDialog.seenDir, QStringLiteral("."));
 }

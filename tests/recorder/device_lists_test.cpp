@@ -21,10 +21,12 @@ struct Lists {
   RecorderEngine engine{{media, handOff, boxes, desktop}, controls};
 
   HRESULT Start(int soundCard = 0, int pin = 0, int searchFlag = 0) {
-    engine.nSoundCaptureIndex = soundCard;
-    engine.nCapturePinIndex = pin;
-    engine.nSearchFlag = searchFlag;
-    engine.m_bOnlyOnce = 1;
+    recorder::EngineSettings settings = engine.Settings();
+    settings.nSoundCaptureIndex = soundCard;
+    settings.nCapturePinIndex = pin;
+    settings.nSearchFlag = searchFlag;
+    engine.Load(settings);
+    engine.SetOnlyOnce(1);
     engine.ResetGraphMembers();
     EXPECT_TRUE(Succeeded(engine.CreateCaptureGraph()));
     return engine.EnumerateSoundCards();
@@ -59,8 +61,8 @@ TEST(InputLineChoice, FirstKeywordMatchInPinOrderIsChosenOnAFreshInstall) {
     ASSERT_TRUE(Succeeded(l.Start()));
     EXPECT_EQ(l.controls.combos[1011].size(), c.lines.size());
     EXPECT_EQ(l.controls.selection[1011], c.chosen) << c.lines.back();
-    EXPECT_EQ(l.engine.nCapturePinIndex, c.chosen);
-    EXPECT_EQ(l.engine.nSearchFlag, 1);
+    EXPECT_EQ(l.engine.Settings().nCapturePinIndex, c.chosen);
+    EXPECT_EQ(l.engine.Settings().nSearchFlag, 1);
     std::vector<bool> expected(c.lines.size(), false);
     expected[static_cast<size_t>(c.chosen)] = true;
     EXPECT_EQ(l.Enabled(*device), expected);
@@ -116,7 +118,7 @@ TEST(InputLineChoice, FirstStartChoosesTheDefaultOutputsSoundOnTheMachinesUsersH
     ASSERT_TRUE(Succeeded(l.Start()));
     EXPECT_EQ(l.controls.selection[1009], c.device);
     EXPECT_EQ(l.controls.selection[1011], c.line);
-    EXPECT_EQ(l.engine.nSearchFlag, 1);
+    EXPECT_EQ(l.engine.Settings().nSearchFlag, 1);
   }
 }
 
@@ -125,22 +127,22 @@ TEST(SoundCards, RememberedDeviceIsSelectedWhereverItIsNowListed) {
   l.media.AddDevice("Alpha", {"Mic"});
   auto chosen = l.media.AddDevice("Zulu", {"Mic"});
   ASSERT_TRUE(Succeeded(l.Start(1, 0, 1)));
-  const QString remembered = l.engine.m_strSoundCaptureName;
+  const QString remembered = l.engine.Settings().strSoundCaptureName;
   EXPECT_EQ(remembered.toStdString(), chosen->id);
 
   // Another device is plugged in and listed before it: the identity wins over the position.
   Lists next;
   next.media.devices = {l.media.devices[0], std::make_shared<FakeDevice>("Mike"), chosen};
-  next.engine.m_strSoundCaptureName = remembered;
+  next.engine.Load({0, 0, 0, remembered, {}});
   ASSERT_TRUE(Succeeded(next.Start(1, 0, 1)));
   EXPECT_EQ(next.controls.selection[1009], 2);
-  EXPECT_EQ(next.engine.nSoundCaptureIndex, 2);
+  EXPECT_EQ(next.engine.Settings().nSoundCaptureIndex, 2);
   // Without it, the position decides as before.
   next.media.devices.pop_back();
   next.engine.TearDownCapture();
   ASSERT_TRUE(Succeeded(next.Start(1, 0, 1)));
   EXPECT_EQ(next.controls.selection[1009], 1);
-  EXPECT_EQ(next.engine.m_strSoundCaptureName.toStdString(), next.media.devices[1]->id);
+  EXPECT_EQ(next.engine.Settings().strSoundCaptureName.toStdString(), next.media.devices[1]->id);
 }
 
 TEST(InputLineChoice, RememberedPositionDecidesOnceSearched) {
@@ -156,7 +158,7 @@ TEST(InputLineChoice, PositionOutsideTheListSelectsNothingAndDisablesAll) {
   auto device = l.media.AddDevice("Card", {"Microphone", "Line In"});
   ASSERT_TRUE(Succeeded(l.Start(0, 5, 1)));
   EXPECT_EQ(l.controls.selection[1011], -1);
-  EXPECT_EQ(l.engine.nCapturePinIndex, -1);
+  EXPECT_EQ(l.engine.Settings().nCapturePinIndex, -1);
   EXPECT_EQ(l.Enabled(*device), (std::vector<bool>{false, false}));
   EXPECT_EQ(device->filter->pins[0]->mixer->enableCalls, 1);
 }
@@ -176,8 +178,8 @@ TEST(SoundCards, OutOfRangeDevicePositionBindsNothing) {
   Lists l;
   l.media.AddDevice("Card", {"Mic"});
   ASSERT_TRUE(Succeeded(l.Start(3)));
-  EXPECT_EQ(l.engine.nSoundCaptureIndex, -1);
-  EXPECT_EQ(l.engine.m_pCaptureFilter, nullptr);
+  EXPECT_EQ(l.engine.Settings().nSoundCaptureIndex, -1);
+  EXPECT_EQ(l.engine.hasCaptureDevice(), false);
   EXPECT_EQ(l.controls.ComboCount(1011), 0);
 }
 
@@ -224,18 +226,18 @@ TEST(InputLines, HintShownOnUserChangeAndStoredOutcomeKeptOnOk) {
   l.media.AddDevice("Card", {"Mic", "Line In"});
   ASSERT_TRUE(Succeeded(l.Start(0, 0, 1)));
   EXPECT_EQ(l.controls.hints, 0) << "no hint during start-up";
-  l.engine.m_bOnlyOnce = 0;
+  l.engine.SetOnlyOnce(0);
 
   l.controls.hintAccepted = false;  // Escape
   l.engine.OnInputLineSelected();
-  EXPECT_EQ(l.engine.m_bOnlyOnce, 0);
+  EXPECT_EQ(l.engine.onlyOnce(), 0);
   l.controls.hintAccepted = true;
   l.controls.hintDontShowAgain = 0;  // OK with the box cleared
   l.engine.OnInputLineSelected();
-  EXPECT_EQ(l.engine.m_bOnlyOnce, 0);
+  EXPECT_EQ(l.engine.onlyOnce(), 0);
   l.controls.hintDontShowAgain = 1;  // OK ticked
   l.engine.OnInputLineSelected();
-  EXPECT_EQ(l.engine.m_bOnlyOnce, 1);
+  EXPECT_EQ(l.engine.onlyOnce(), 1);
   l.engine.OnInputLineSelected();
   EXPECT_EQ(l.controls.hints, 3);
 }
@@ -247,10 +249,10 @@ TEST(InputLines, ChangingTheLineWhileRecordingStopsFirst) {
   QTemporaryDir dir;
   l.controls.field = dir.filePath(QStringLiteral("a.mp3"));
   l.engine.OnRecord();
-  ASSERT_EQ(l.engine.m_bRecording, 1);
+  ASSERT_TRUE(l.engine.recording());
   l.controls.selection[1011] = 1;
   l.engine.OnInputLineSelected();
-  EXPECT_EQ(l.engine.m_bRecording, 0);
+  EXPECT_FALSE(l.engine.recording());
   EXPECT_EQ(l.controls.status, QStringLiteral("Status : Ready"));
   EXPECT_TRUE(device->filter->pins[1]->mixer->enabled);
 }
@@ -268,7 +270,7 @@ TEST(InputLines, ChangingTheCardWhileRecordingEndsTheRecordingBeforeReleasingThe
   l.engine.OnSoundCardSelected();
   EXPECT_EQ(oldGraph->calls.back(), "StopWhenReady");
   EXPECT_EQ(oldGraph.use_count(), 2) << "held only by the factory record and this test";
-  EXPECT_EQ(l.engine.m_bRecording, 0);
+  EXPECT_FALSE(l.engine.recording());
   EXPECT_EQ(l.controls.combos[1011].size(), 2u);
   EXPECT_NE(l.media.graph(), oldGraph);
 }
@@ -306,11 +308,11 @@ TEST(DeviceEvents, RemovalAmongOtherEventsStopsTearsDownAndReadsNoFurther) {
 
   EXPECT_EQ(graph->freed.size(), 2u);
   EXPECT_EQ(graph->events.size(), 1u) << "nothing after the removal is read";
-  EXPECT_EQ(l.engine.m_bRecording, 0);
+  EXPECT_FALSE(l.engine.recording());
   EXPECT_EQ(l.controls.status, QStringLiteral("Status : Ready"));
   EXPECT_EQ(l.controls.ComboCount(1009), 0);
   EXPECT_EQ(l.controls.ComboCount(1011), 0);
-  EXPECT_EQ(l.engine.m_pGB, nullptr);
+  EXPECT_EQ(l.engine.hasGraph(), false);
   EXPECT_EQ(l.boxes.beeps, 1);
   ASSERT_EQ(l.boxes.shown.size(), 1u);
   EXPECT_EQ(l.boxes.shown[0].text, QStringLiteral("The selected input device was removed!"));
@@ -344,7 +346,7 @@ TEST(DeviceEvents, ReturnWithNoDeviceLeftEndsTheProgram) {
   l.media.graph()->Notify(EC_DEVICE_LOST, 0, 1);
   l.engine.OnGraphEvent(0);
   EXPECT_EQ(l.controls.quits, 1);
-  EXPECT_EQ(l.engine.m_pGB, nullptr);
+  EXPECT_EQ(l.engine.hasGraph(), false);
 }
 
 TEST(DeviceEvents, StreamErrorWhileRecordingStopsAndTellsTheUser) {
@@ -357,7 +359,7 @@ TEST(DeviceEvents, StreamErrorWhileRecordingStopsAndTellsTheUser) {
   auto graph = l.media.graph();
   graph->Notify(EC_ERRORABORT, E_FAIL, MakeErrorEventText("No space left on device"));
   l.engine.OnGraphEvent(0);
-  EXPECT_EQ(l.engine.m_bRecording, 0);
+  EXPECT_FALSE(l.engine.recording());
   EXPECT_FALSE(l.controls.timerRunning);
   ASSERT_EQ(l.boxes.shown.size(), 1u);
   EXPECT_TRUE(l.boxes.shown[0].text.contains(QStringLiteral("No space left on device")));

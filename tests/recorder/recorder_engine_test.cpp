@@ -24,12 +24,12 @@ class EngineTest : public ::testing::Test {
 
   // Start-up as the main window does it: graph, devices, temporary file.
   void StartUp() {
-    engine.m_bOnlyOnce = 1;
-    engine.m_strOutputFile = output;
+    engine.SetOnlyOnce(1);
+    engine.SetOutputFile(output);
     engine.ResetGraphMembers();
     ASSERT_TRUE(Succeeded(engine.CreateCaptureGraph()));
     ASSERT_TRUE(Succeeded(engine.EnumerateSoundCards()));
-    engine.m_szTempWavFile = dir.filePath(QStringLiteral("qorntemp.wav"));
+    engine.SetTempWavFile(dir.filePath(QStringLiteral("qorntemp.wav")));
   }
 
   std::shared_ptr<FakeGraph> graph() { return media.graph(); }
@@ -68,7 +68,7 @@ TEST_F(EngineTest, RecordBuildsChainRunsAndCountsSeconds) {
   engine.OnRecord();
 
   ASSERT_TRUE(boxes.shown.empty()) << boxes.shown[0].text.toStdString();
-  EXPECT_EQ(engine.m_bRecording, 1);
+  EXPECT_TRUE(engine.recording());
   EXPECT_EQ(controls.status, QStringLiteral("Status : Recording audio - Used Time: 00:00:00"));
   EXPECT_TRUE(controls.timerRunning);
   EXPECT_FALSE(controls.enabled[1004]);
@@ -78,14 +78,14 @@ TEST_F(EngineTest, RecordBuildsChainRunsAndCountsSeconds) {
   EXPECT_TRUE(graph()->Holds("File Writer"));
   ASSERT_EQ(media.writers.size(), 1u);
   EXPECT_EQ(media.writers[0]->mode, platform::FileSinkFilter::kOverwrite);
-  EXPECT_EQ(QString::fromStdString(media.writers[0]->fileName), engine.m_szTempWavFile);
+  EXPECT_EQ(QString::fromStdString(media.writers[0]->fileName), engine.tempWavFile());
   ASSERT_EQ(handOff.paths.size(), 1u);
   EXPECT_EQ(handOff.paths[0], output);
 
   engine.OnTimer(recorder::kTimerId);
   EXPECT_EQ(controls.status, QStringLiteral("Status : Recording audio - Used Time: 00:00:01"));
   engine.OnTimer(42);  // another timer changes nothing
-  EXPECT_EQ(engine.m_nUsedSeconds, 1);
+  EXPECT_EQ(engine.usedSeconds(), 1);
 }
 
 TEST_F(EngineTest, PauseAt65SecondsThenResumeContinuesTheCount) {
@@ -102,7 +102,7 @@ TEST_F(EngineTest, PauseAt65SecondsThenResumeContinuesTheCount) {
 
   const auto writersBefore = media.writers.size();
   engine.OnRecord();  // resume
-  EXPECT_EQ(engine.m_bPaused, 0);
+  EXPECT_EQ(engine.paused(), 0);
   EXPECT_TRUE(controls.timerRunning);
   EXPECT_EQ(media.writers.size(), writersBefore) << "resume must not build a new chain";
   EXPECT_EQ(controls.status,
@@ -119,9 +119,9 @@ TEST_F(EngineTest, StopAfterPauseReturnsToReadyAndTakesTheChainApart) {
   engine.OnPause();
   engine.OnStop();
 
-  EXPECT_EQ(engine.m_bRecording, 0);
-  EXPECT_EQ(engine.m_bPaused, 0);
-  EXPECT_EQ(engine.m_nUsedSeconds, 0);
+  EXPECT_FALSE(engine.recording());
+  EXPECT_EQ(engine.paused(), 0);
+  EXPECT_EQ(engine.usedSeconds(), 0);
   EXPECT_EQ(controls.status, QStringLiteral("Status : Ready"));
   for (int id : {1001, 1002, 1003, 1004}) EXPECT_TRUE(controls.enabled[id]) << id;
   EXPECT_EQ(graph()->calls.back(), "StopWhenReady");
@@ -163,7 +163,7 @@ TEST_F(EngineTest, MissingSinkShowsOnlyTheFileWriterMessageAndKeepsTheOldFile) {
             QStringLiteral(
                 "The program does not detect its file writer. Please install the program again!"));
   EXPECT_EQ(boxes.shown[0].caption, QStringLiteral("Error"));
-  EXPECT_EQ(engine.m_bRecording, 0);
+  EXPECT_FALSE(engine.recording());
   EXPECT_EQ(controls.status, QStringLiteral("Status : Ready"));
   EXPECT_TRUE(controls.enabled[1004]);
   EXPECT_FALSE(controls.timerRunning);
@@ -203,7 +203,7 @@ TEST_F(EngineTest, RunFailureShowsTheBoxFirstQueuesStopAndKeepsDeviceCountAndOld
   for (int id : {1001, 1002, 1003, 1004}) EXPECT_TRUE(controls.enabled[id]) << id;
   // A capture error is no removal: the device stays listed and bound.
   EXPECT_EQ(controls.ComboCount(1009), 1);
-  EXPECT_NE(engine.m_pGB, nullptr);
+  EXPECT_NE(engine.hasGraph(), false);
   ASSERT_TRUE(old.open(QIODevice::ReadOnly));
   EXPECT_EQ(old.readAll(), "last take");
 }
@@ -224,7 +224,7 @@ TEST_F(EngineTest, UnwritableOutputIsReportedWithItsPathAndNothingStarts) {
     ASSERT_EQ(boxes.shown.size(), 1u) << path.toStdString();
     EXPECT_TRUE(boxes.shown[0].text.contains(path)) << boxes.shown[0].text.toStdString();
     EXPECT_FALSE(boxes.shown[0].text.contains(QStringLiteral("hardware")));
-    EXPECT_EQ(engine.m_bRecording, 0);
+    EXPECT_FALSE(engine.recording());
     EXPECT_EQ(controls.status, QStringLiteral("Status : Ready"));
     EXPECT_FALSE(graph()->Holds("WAV Dest"));
   }
@@ -232,12 +232,12 @@ TEST_F(EngineTest, UnwritableOutputIsReportedWithItsPathAndNothingStarts) {
   boxes.shown.clear();
   controls.field = output;
   const QString folder = dir.filePath(QStringLiteral("gone"));
-  engine.m_szTempWavFile = folder + QStringLiteral("/qorntemp.wav");
+  engine.SetTempWavFile(folder + QStringLiteral("/qorntemp.wav"));
   engine.OnRecord();
   ASSERT_EQ(boxes.shown.size(), 1u);
   EXPECT_TRUE(boxes.shown[0].text.contains(QStringLiteral("folder \"%1\"").arg(folder)))
       << boxes.shown[0].text.toStdString();
-  EXPECT_EQ(engine.m_bRecording, 0);
+  EXPECT_FALSE(engine.recording());
 }
 
 TEST_F(EngineTest, AFileAnotherCopyRecordsIntoIsRefusedUntilThatRecordingEnds) {
@@ -247,26 +247,26 @@ TEST_F(EngineTest, AFileAnotherCopyRecordsIntoIsRefusedUntilThatRecordingEnds) {
   otherMedia.AddDevice("Card", {"Line In"});
   FakeControls otherControls;
   RecorderEngine other{{otherMedia, handOff, boxes, desktop}, otherControls};
-  other.m_bOnlyOnce = 1;
+  other.SetOnlyOnce(1);
   other.ResetGraphMembers();
   ASSERT_TRUE(Succeeded(other.CreateCaptureGraph()));
   ASSERT_TRUE(Succeeded(other.EnumerateSoundCards()));
-  other.m_szTempWavFile = dir.filePath(QStringLiteral("qorntemp-2.wav"));
+  other.SetTempWavFile(dir.filePath(QStringLiteral("qorntemp-2.wav")));
 
   controls.field = output;
   engine.OnRecord();
-  ASSERT_EQ(engine.m_bRecording, 1);
+  ASSERT_TRUE(engine.recording());
   // The same file by another spelling.
   otherControls.field = dir.path() + QStringLiteral("/./take.mp3");
   other.OnRecord();
-  EXPECT_EQ(other.m_bRecording, 0);
+  EXPECT_FALSE(other.recording());
   ASSERT_EQ(boxes.shown.size(), 1u);
   EXPECT_TRUE(boxes.shown[0].text.startsWith(QStringLiteral("Another running copy")));
   EXPECT_EQ(otherMedia.writers.size(), 0u) << "nothing is built, nothing written";
 
   engine.OnStop();
   other.OnRecord();
-  EXPECT_EQ(other.m_bRecording, 1);
+  EXPECT_TRUE(other.recording());
   other.OnStop();
 }
 
@@ -279,19 +279,19 @@ TEST_F(EngineTest, RecordWhileRecordingLeavesTheRecordingAlone) {
   engine.OnRecord();
   EXPECT_EQ(media.sinks.size(), 1u);
   EXPECT_EQ(handOff.paths.size(), 1u);
-  EXPECT_EQ(engine.m_nUsedSeconds, 1);
-  EXPECT_EQ(engine.m_strOutputFile, output);
+  EXPECT_EQ(engine.usedSeconds(), 1);
+  EXPECT_EQ(engine.outputFile(), output);
 }
 
 TEST_F(EngineTest, TypedPathIsTheOneRecordedAndHandedOver) {
   media.AddDevice("Card", {"Line In"});
   StartUp();
-  engine.m_strOutputFile = dir.filePath(QStringLiteral("stored.mp3"));
+  engine.SetOutputFile(dir.filePath(QStringLiteral("stored.mp3")));
   controls.field = dir.filePath(QStringLiteral("typed.mp3"));
   engine.OnRecord();
   ASSERT_EQ(handOff.paths.size(), 1u);
   EXPECT_EQ(handOff.paths[0], controls.field);
-  EXPECT_EQ(engine.m_strOutputFile, controls.field);
+  EXPECT_EQ(engine.outputFile(), controls.field);
 }
 
 TEST_F(EngineTest, BuildWithoutGraphFailsWithoutTouchingIt) {
@@ -300,7 +300,7 @@ TEST_F(EngineTest, BuildWithoutGraphFailsWithoutTouchingIt) {
   engine.TearDownCapture();
   engine.ResetGraphMembers();
   engine.OnRecord();
-  EXPECT_EQ(engine.m_bRecording, 0);
+  EXPECT_FALSE(engine.recording());
   EXPECT_EQ(controls.status, QStringLiteral("Status : Ready"));
   EXPECT_TRUE(media.sinks.empty());
 }
@@ -310,13 +310,13 @@ TEST_F(EngineTest, LeftoversOfAFailedBuildAreRemovedBeforeTheNext) {
   StartUp();
   graph()->renderResult = VFW_E_CANNOT_RENDER;
   engine.OnRecord();
-  EXPECT_EQ(engine.m_bRecording, 0);
+  EXPECT_FALSE(engine.recording());
   graph()->renderResult = S_OK;
   engine.OnRecord();
   int sinksInGraph = 0;
   for (const auto& f : graph()->filters) sinksInGraph += f.second == "WAV Dest";
   EXPECT_EQ(sinksInGraph, 1);
-  EXPECT_EQ(engine.m_bRecording, 1);
+  EXPECT_TRUE(engine.recording());
 }
 
 TEST_F(EngineTest, PinsAreCountedPerDirection) {
@@ -341,7 +341,7 @@ TEST_F(EngineTest, TearDownTwiceIsHarmlessAndReleasesEverything) {
   engine.OnRecord();
   engine.TearDownCapture();
   engine.TearDownCapture();
-  EXPECT_EQ(engine.m_pGB, nullptr);
+  EXPECT_EQ(engine.hasGraph(), false);
   EXPECT_EQ(controls.ComboCount(1009), 0);
   EXPECT_EQ(controls.ComboCount(1011), 0);
   EXPECT_EQ(device.use_count(), 2) << "list entries must release their devices";

@@ -125,10 +125,9 @@ TEST_P(RecordingFormatTest, KeepsTheSourcesChannelsRateAndLevel) {
   testing::HeadlessControls controls;
   recorder::RecorderEngine engine({media, handOff, boxes, desktop}, controls);
   controls.engine = &engine;
-  engine.m_bOnlyOnce = 1;
-  engine.nSearchFlag = 1;
-  engine.m_szTempWavFile = QString::fromStdString(*dir_ + "/" + s.sink + "-temp.wav");
-  engine.m_strOutputFile = QString::fromStdString(*dir_ + "/" + s.sink + ".mp3");
+  engine.SetOnlyOnce(1);
+  engine.SetTempWavFile(QString::fromStdString(*dir_ + "/" + s.sink + "-temp.wav"));
+  engine.Load({0, 0, 1, {}, QString::fromStdString(*dir_ + "/" + s.sink + ".mp3")});
   engine.ResetGraphMembers();
   ASSERT_EQ(engine.CreateCaptureGraph(), S_OK);
   ASSERT_TRUE(Succeeded(engine.EnumerateSoundCards()));
@@ -141,13 +140,13 @@ TEST_P(RecordingFormatTest, KeepsTheSourcesChannelsRateAndLevel) {
   engine.OnSoundCardSelected();
 
   engine.OnRecord();
-  ASSERT_EQ(engine.m_bRecording, 1);
+  ASSERT_TRUE(engine.recording());
   ProcessEventsFor(2500);
   engine.OnStop();
   EXPECT_TRUE(boxes.texts.empty()) << boxes.texts.front().toStdString();
 
   for (const std::string& file :
-       {engine.m_strOutputFile.toStdString(), engine.m_szTempWavFile.toStdString()}) {
+       {engine.outputFile().toStdString(), engine.tempWavFile().toStdString()}) {
     SCOPED_TRACE(file);
     const auto audio = AnalyzeAudioFile(file);
     ASSERT_TRUE(audio.ok) << audio.error;

@@ -86,26 +86,26 @@ TEST(DiskFullInner, OneCase) {
   HeadlessControls controls;
   recorder::RecorderEngine engine({media, handOff, boxes, desktop}, controls);
   controls.engine = &engine;
-  engine.m_bOnlyOnce = 1;
+  engine.SetOnlyOnce(1);
   const QString mp3 = c == kMp3OnFullDisk ? small + QStringLiteral("/take.mp3")
                                           : dir.filePath(QStringLiteral("take.mp3"));
-  engine.m_szTempWavFile =
-      (c == kWavOnFullDisk ? small : dir.path()) + QStringLiteral("/qorntemp.wav");
-  engine.m_strOutputFile = controls.field = mp3;
+  engine.SetTempWavFile((c == kWavOnFullDisk ? small : dir.path()) +
+                        QStringLiteral("/qorntemp.wav"));
+  engine.SetOutputFile(controls.field = mp3);
   engine.ResetGraphMembers();
   ASSERT_TRUE(Succeeded(engine.CreateCaptureGraph()));
   ASSERT_TRUE(Succeeded(engine.EnumerateSoundCards()));
 
   engine.OnRecord();
-  ASSERT_EQ(engine.m_bRecording, 1);
+  ASSERT_TRUE(engine.recording());
   QElapsedTimer clock;
   clock.start();
-  while (engine.m_bRecording == 1 && clock.elapsed() < 30000) {
+  while (engine.recording() && clock.elapsed() < 30000) {
     QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
   }
   pulse.stopTone(tone);
 
-  EXPECT_EQ(engine.m_bRecording, 0) << "the recording went on";
+  EXPECT_FALSE(engine.recording()) << "the recording went on";
   EXPECT_EQ(controls.status, recorder::kStatusReady);
   ASSERT_EQ(boxes.texts.size(), 1u);
   EXPECT_TRUE(
@@ -113,7 +113,7 @@ TEST(DiskFullInner, OneCase) {
       << boxes.texts[0].toStdString();
   // What reached the disk before it filled decodes.
   const AudioAnalysis heard =
-      AnalyzeAudioFile((c == kMp3OnFullDisk ? mp3 : engine.m_szTempWavFile).toStdString());
+      AnalyzeAudioFile((c == kMp3OnFullDisk ? mp3 : engine.tempWavFile()).toStdString());
   ASSERT_TRUE(heard.ok) << heard.error;
   EXPECT_GT(heard.durationSeconds, 0.2);
   EXPECT_NEAR(heard.dominantFrequencyHz, 1000.0, 15.0);
