@@ -8,7 +8,6 @@
 #include <QDir>
 #include <QFile>
 #include <QLoggingCategory>
-#include <QtEndian>
 #include <array>
 #include <cerrno>
 #include <cstdlib>
@@ -16,9 +15,13 @@
 #include <limits>
 #include <utility>
 
+#include "platform/riff.h"
+
 #include "settings/private_files.h"
 
 namespace tonvale::settings {
+
+namespace riff = platform::riff;
 namespace {
 
 Q_LOGGING_CATEGORY(lcTempWav, "tonvale.settings")
@@ -59,37 +62,38 @@ bool RepairOpenWav(int fd) {
     return false;
   const QByteArray head = file.read(kHeaderBytes);
   const quint64 fileBytes = static_cast<quint64>(file.size());
-  if (head.size() < 12 || !head.startsWith("RIFF") || head.mid(8, 4) != "WAVE")
-    return false;
-  const auto* bytes = reinterpret_cast<const uchar*>(head.constData());
+  const auto* bytes = reinterpret_cast<const std::uint8_t*>(head.constData());
   quint32 blockAlign = 0;
-  qint64 pos = 12;
-  while (pos + 8 <= head.size()) {
-    const QByteArray id = head.mid(pos, 4);
-    const quint32 size = qFromLittleEndian<quint32>(bytes + pos + 4);
-    if (id == "fmt " && size >= 16 && pos + 8 + 14 <= head.size()) {
-      blockAlign = qFromLittleEndian<quint16>(bytes + pos + 8 + 12);
-    } else if (id == "data") {
-      const quint64 dataStart = static_cast<quint64>(pos) + 8;
-      if (blockAlign == 0 || fileBytes < dataStart)
-        return false;
-      quint64 audio = fileBytes - dataStart;
-      audio -= audio % blockAlign;
-      // A cut-off file claims more than it holds, or still the writer's first guess when it
-      // grew past that; a finished one may hold more chunks after its audio.
-      if (size <= audio && size != kStartingDataSize)
-        return false;
-      std::array<uchar, 4> riffSize{};
-      std::array<uchar, 4> dataSize{};
-      qToLittleEndian<quint32>(static_cast<quint32>(qMin(fileBytes - 8, kMax32)), riffSize.data());
-      qToLittleEndian<quint32>(static_cast<quint32>(qMin(audio, kMax32)), dataSize.data());
-      return file.seek(4) && file.write(reinterpret_cast<const char*>(riffSize.data()), 4) == 4 &&
-             file.seek(pos + 4) &&
-             file.write(reinterpret_cast<const char*>(dataSize.data()), 4) == 4 && file.flush();
+  qint64 dataSizeAt = -1;
+  quint64 audio = 0;
+  riff::WalkWavChunks(bytes, static_cast<std::size_t>(head.size()), [&](const riff::Chunk& chunk) {
+    if (chunk.Is("fmt ") && chunk.size >= 16 &&
+        chunk.offset + 8 + 14 <= static_cast<std::size_t>(head.size())) {
+      blockAlign = riff::ReadLe16(bytes + chunk.offset + 8 + 12);
+      return true;
     }
-    pos += 8 + static_cast<qint64>(size) + (size & 1);
-  }
-  return false;
+    if (!chunk.Is("data"))
+      return true;
+    const quint64 dataStart = chunk.offset + 8;
+    if (blockAlign == 0 || fileBytes < dataStart)
+      return false;
+    audio = fileBytes - dataStart;
+    audio -= audio % blockAlign;
+    // A cut-off file claims more than it holds, or still the writer's first guess when it
+    // grew past that; a finished one may hold more chunks after its audio.
+    if (chunk.size > audio || chunk.size == kStartingDataSize)
+      dataSizeAt = static_cast<qint64>(chunk.offset + 4);
+    return false;
+  });
+  if (dataSizeAt < 0)
+    return false;
+  std::array<std::uint8_t, 4> riffSize{};
+  std::array<std::uint8_t, 4> dataSize{};
+  riff::WriteLe32(riffSize.data(), static_cast<quint32>(qMin(fileBytes - 8, kMax32)));
+  riff::WriteLe32(dataSize.data(), static_cast<quint32>(qMin(audio, kMax32)));
+  return file.seek(4) && file.write(reinterpret_cast<const char*>(riffSize.data()), 4) == 4 &&
+         file.seek(dataSizeAt) &&
+         file.write(reinterpret_cast<const char*>(dataSize.data()), 4) == 4 && file.flush();
 }
 
 }  // namespace
