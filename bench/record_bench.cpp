@@ -20,7 +20,8 @@
 #include <string>
 #include <thread>
 
-#include "headless_controls.h"
+#include "fake_controls.h"
+#include "fake_services.h"
 #include "platform/gst/media_factory_gst.h"
 #include "platform/pulse/pulse_devices.h"
 #include "private_server.h"
@@ -65,9 +66,9 @@ int main(int argc, char** argv) {
       QDir(QStringLiteral(TONVALE_BENCH_PLUGIN_DIR)).absolutePath().toStdString(),
       &platform::CreatePulseDeviceEnumerator);
   settings::QSettingsSinkHandOff handOff;
-  tonvale::testing::RecordedBoxes boxes;
-  tonvale::testing::NoDesktop desktop;
-  tonvale::testing::HeadlessControls controls;
+  tonvale::testing::FakeMessageBoxes boxes;
+  tonvale::testing::FakeDesktop desktop;
+  tonvale::testing::FakeControls controls;
   recorder::RecorderEngine engine({media, handOff, boxes, desktop}, controls);
   controls.engine = &engine;
   engine.SetOnlyOnce(1);

@@ -18,7 +18,8 @@
 #include <memory>
 
 #include "audio_analysis.h"
-#include "headless_controls.h"
+#include "fake_controls.h"
+#include "fake_services.h"
 #include "platform/gst/media_factory_gst.h"
 #include "platform/pulse/pulse_devices.h"
 #include "private_server.h"
@@ -75,9 +76,9 @@ int main(int argc, char** argv) {
       QDir(QStringLiteral(TONVALE_SOAK_PLUGIN_DIR)).absolutePath().toStdString(),
       &platform::CreatePulseDeviceEnumerator);
   settings::QSettingsSinkHandOff handOff;
-  testing::RecordedBoxes boxes;
-  testing::NoDesktop desktop;
-  testing::HeadlessControls controls;
+  testing::FakeMessageBoxes boxes;
+  testing::FakeDesktop desktop;
+  testing::FakeControls controls;
   recorder::RecorderEngine engine({media, handOff, boxes, desktop}, controls);
   controls.engine = &engine;
   engine.SetOnlyOnce(1);
@@ -138,12 +139,12 @@ int main(int argc, char** argv) {
               firstRss, minRss, maxRss, lastRss);
   std::printf("| resident memory growth, first to last sample | %.1f KiB a minute |\n",
               static_cast<double>(lastRss - firstRss) / (wall / 60.0));
-  std::printf("| message boxes | %zu |\n", boxes.texts.size());
-  for (const QString& text : boxes.texts) std::printf("box: %s\n", qPrintable(text));
+  std::printf("| message boxes | %zu |\n", boxes.shown.size());
+  for (const auto& box : boxes.shown) std::printf("box: %s\n", qPrintable(box.text));
 
   bool ok = mp3.ok && wav.ok && drift < 0.2 && mp3.longestSilenceSeconds < 0.25 &&
             wav.longestSilenceSeconds < 0.25 &&
-            std::abs(shownCount - static_cast<int>(wall)) <= 1 && boxes.texts.empty() &&
+            std::abs(shownCount - static_cast<int>(wall)) <= 1 && boxes.shown.empty() &&
             std::abs(header - mp3.durationSeconds) < 0.5;
   // Memory is flat when no sample exceeds the first one (taken after 10 s) by 1 MiB or more:
   // a recording of any length holds the same buffers.

@@ -14,7 +14,8 @@
 #include <vector>
 
 #include "audio_analysis.h"
-#include "headless_controls.h"
+#include "fake_controls.h"
+#include "fake_services.h"
 #include "platform/gst/media_factory_gst.h"
 #include "platform/pulse/pulse_devices.h"
 #include "private_server.h"
@@ -120,9 +121,9 @@ TEST_P(RecordingFormatTest, KeepsTheSourcesChannelsRateAndLevel) {
   platform::GstMediaFactory media(platform::GstMediaFactory::DefaultPluginDir(),
                                   &platform::CreatePulseDeviceEnumerator);
   settings::QSettingsSinkHandOff handOff;
-  testing::RecordedBoxes boxes;
-  testing::NoDesktop desktop;
-  testing::HeadlessControls controls;
+  testing::FakeMessageBoxes boxes;
+  testing::FakeDesktop desktop;
+  testing::FakeControls controls;
   recorder::RecorderEngine engine({media, handOff, boxes, desktop}, controls);
   controls.engine = &engine;
   engine.SetOnlyOnce(1);
@@ -131,19 +132,16 @@ TEST_P(RecordingFormatTest, KeepsTheSourcesChannelsRateAndLevel) {
   engine.ResetGraphMembers();
   ASSERT_EQ(engine.CreateCaptureGraph(), S_OK);
   ASSERT_TRUE(Succeeded(engine.EnumerateSoundCards()));
-  const auto card = std::ranges::find_if(controls.cardNames, [&](const QString& name) {
-    return name.endsWith(QString::fromStdString(" " + s.sink));
-  });
-  ASSERT_NE(card, controls.cardNames.end());
-  controls.ComboSetCurSel(recorder::id::kSoundCards,
-                          static_cast<int>(card - controls.cardNames.begin()));
+  const int card = controls.Find(recorder::id::kSoundCards, QString::fromStdString(" " + s.sink));
+  ASSERT_GE(card, 0);
+  controls.ComboSetCurSel(recorder::id::kSoundCards, card);
   engine.OnSoundCardSelected();
 
   engine.OnRecord();
   ASSERT_TRUE(engine.recording());
   ProcessEventsFor(2500);
   engine.OnStop();
-  EXPECT_TRUE(boxes.texts.empty()) << boxes.texts.front().toStdString();
+  EXPECT_TRUE(boxes.shown.empty()) << boxes.shown.front().text.toStdString();
 
   for (const std::string& file :
        {engine.outputFile().toStdString(), engine.tempWavFile().toStdString()}) {
@@ -173,9 +171,3 @@ INSTANTIATE_TEST_SUITE_P(Sources, RecordingFormatTest, ::testing::ValuesIn(Sourc
 
 }  // namespace
 }  // namespace tonvale
-
-int main(int argc, char** argv) {
-  QCoreApplication app(argc, argv);
-  ::testing::InitGoogleTest(&argc, argv);
-  return RUN_ALL_TESTS();
-}

@@ -15,7 +15,8 @@
 #include <cstdlib>
 
 #include "audio_analysis.h"
-#include "headless_controls.h"
+#include "fake_controls.h"
+#include "fake_services.h"
 #include "platform/gst/media_factory_gst.h"
 #include "platform/pulse/pulse_devices.h"
 #include "private_server.h"
@@ -81,9 +82,9 @@ TEST(DiskFullInner, OneCase) {
       QDir(QStringLiteral(TONVALE_RELIABILITY_PLUGIN_DIR)).absolutePath().toStdString(),
       &platform::CreatePulseDeviceEnumerator);
   settings::QSettingsSinkHandOff handOff;
-  RecordedBoxes boxes;
-  NoDesktop desktop;
-  HeadlessControls controls;
+  FakeMessageBoxes boxes;
+  FakeDesktop desktop;
+  FakeControls controls;
   recorder::RecorderEngine engine({media, handOff, boxes, desktop}, controls);
   controls.engine = &engine;
   engine.SetOnlyOnce(1);
@@ -107,10 +108,10 @@ TEST(DiskFullInner, OneCase) {
 
   EXPECT_FALSE(engine.recording()) << "the recording went on";
   EXPECT_EQ(controls.status, recorder::kStatusReady);
-  ASSERT_EQ(boxes.texts.size(), 1u);
-  EXPECT_TRUE(
-      boxes.texts[0].startsWith(QStringLiteral("The recording has stopped because of an error:\n")))
-      << boxes.texts[0].toStdString();
+  ASSERT_EQ(boxes.shown.size(), 1u);
+  EXPECT_TRUE(boxes.shown[0].text.startsWith(
+      QStringLiteral("The recording has stopped because of an error:\n")))
+      << boxes.shown[0].text.toStdString();
   // What reached the disk before it filled decodes.
   const AudioAnalysis heard =
       AnalyzeAudioFile((c == kMp3OnFullDisk ? mp3 : engine.tempWavFile()).toStdString());

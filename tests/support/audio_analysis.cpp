@@ -1,5 +1,7 @@
 #include "audio_analysis.h"
 
+#include <gtest/gtest.h>
+
 #include <gst/app/gstappsink.h>
 #include <gst/audio/audio.h>
 #include <gst/gst.h>
@@ -317,6 +319,19 @@ double HeaderDurationSeconds(const std::string& path) {
     return WavHeaderDuration(head);
   }
   return Mp3HeaderDuration(head);
+}
+
+AudioAnalysis ExpectTone(const std::string& path, double seconds, double tolerance, double hz) {
+  SCOPED_TRACE(path);
+  const AudioAnalysis audio = AnalyzeAudioFile(path);
+  EXPECT_TRUE(audio.ok) << audio.error;
+  if (!audio.ok)
+    return audio;
+  EXPECT_NEAR(audio.durationSeconds, seconds, tolerance);
+  EXPECT_NEAR(audio.dominantFrequencyHz, hz, 15.0);
+  EXPECT_LT(audio.longestSilenceSeconds, 0.2);
+  EXPECT_NEAR(HeaderDurationSeconds(path), audio.durationSeconds, 0.1);
+  return audio;
 }
 
 }  // namespace tonvale::testing

@@ -40,4 +40,9 @@ AudioAnalysis AnalyzeAudioFile(const std::string& path, double silenceThreshold 
 // when the file cannot be read or its header states no length.
 double HeaderDurationSeconds(const std::string& path);
 
+// The one check of a recording: it decodes, lasts `seconds` give or take `tolerance`, holds
+// a tone of `hz` (within 15 Hz) with no gap over 0.2 s, and its header states the length it
+// decodes to. Failures are reported as test failures; the analysis is returned for more.
+AudioAnalysis ExpectTone(const std::string& path, double seconds, double tolerance, double hz);
+
 }  // namespace tonvale::testing

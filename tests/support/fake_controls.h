@@ -1,14 +1,23 @@
 #pragma once
 
+// The main window's controls as plain data, for driving the recording engine without a
+// window. Once `engine` is set, the one-second timer is a real QTimer and posted Stop
+// commands and graph notifications are queued on the Qt event loop, as the window does;
+// until then they are only counted.
+
+#include <QCoreApplication>
+#include <QTimer>
 #include <map>
+#include <memory>
 #include <vector>
 
 #include "recorder/recorder_controls.h"
+#include "recorder/recorder_engine.h"
 
 namespace tonvale::testing {
 
-// The main window's controls as plain data.
 struct FakeControls : recorder::RecorderControls {
+  recorder::RecorderEngine* engine = nullptr;
   QString status = QStringLiteral("Status : Ready");
   std::map<int, bool> enabled{{1001, true}, {1002, true}, {1003, true}, {1004, true}};
   QString field;
@@ -22,6 +31,7 @@ struct FakeControls : recorder::RecorderControls {
   bool hintAccepted = true;
   int hintDontShowAgain = 1;
   int notifications = 0;
+  std::unique_ptr<QTimer> timer;
 
   QWidget* owner() override { return reinterpret_cast<QWidget*>(this); }
   void SetStatusText(const QString& t) override { status = t; }
@@ -46,9 +56,24 @@ struct FakeControls : recorder::RecorderControls {
   }
   int SliderPos() const override { return slider; }
   void SetSliderPos(int p) override { slider = p; }
-  void SetTimer(int, int) override { timerRunning = true; }
-  void KillTimer(int) override { timerRunning = false; }
-  void PostStopCommand() override { ++postedStops; }
+  void SetTimer(int id, int periodMs) override {
+    timerRunning = true;
+    if (engine == nullptr)
+      return;
+    timer = std::make_unique<QTimer>();
+    timer->setTimerType(Qt::PreciseTimer);
+    QObject::connect(timer.get(), &QTimer::timeout, [this, id] { engine->OnTimer(id); });
+    timer->start(periodMs);
+  }
+  void KillTimer(int) override {
+    timerRunning = false;
+    timer.reset();
+  }
+  void PostStopCommand() override {
+    ++postedStops;
+    if (engine != nullptr)
+      QTimer::singleShot(0, [this] { engine->OnStop(); });
+  }
   void PostQuit() override { ++quits; }
   bool RunInputHint(int* dontShowAgain) override {
     ++hints;
@@ -56,7 +81,23 @@ struct FakeControls : recorder::RecorderControls {
     return hintAccepted;
   }
   platform::MediaEvent::NotifyFn GraphNotifier() override {
-    return [this](std::intptr_t) { ++notifications; };
+    return [this](std::intptr_t instance) {
+      ++notifications;
+      if (engine != nullptr) {
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(), [this, instance] { engine->OnGraphEvent(instance); },
+            Qt::QueuedConnection);
+      }
+    };
+  }
+  // The name of a sound card or input line the engine listed, or -1.
+  int Find(int id, const QString& suffix) const {
+    const auto it = combos.find(id);
+    for (std::size_t i = 0; it != combos.end() && i < it->second.size(); ++i) {
+      if (it->second[i].endsWith(suffix))
+        return static_cast<int>(i);
+    }
+    return -1;
   }
 };
 

@@ -1,4 +1,5 @@
-// Widget tests need one QApplication for the whole run.
+// The one test entry point: widgets, timers and queued calls need a QApplication that
+// outlives every test (offscreen, through the test's environment).
 #include <gtest/gtest.h>
 
 #include <QApplication>
