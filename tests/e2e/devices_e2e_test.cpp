@@ -32,8 +32,7 @@ TEST_F(E2eTest, FreshInstallChoosesTheDefaultOutputsMonitorAndKeepsItWhenAnother
   EXPECT_EQ(home.Setting("Option/nSoundCaptureIndex"), "1");
   EXPECT_EQ(home.Setting("Option/nCapturePinIndex"), "0");
   EXPECT_EQ(home.Setting("Option/strSoundCaptureName"), "tonvale_b.monitor");
-  EXPECT_EQ(home.Setting("Option/output_wav_file"),
-            std::string(std::getenv("HOME")) + "/sonarelrecorder.mp3");
+  EXPECT_EQ(home.Setting("Option/output_wav_file"), home.path("sonarelrecorder.mp3"));
 
   // One more output, listed first: the remembered device is still the one selected.
   const int added = pulse().loadNullSink("tonvale_0");
@@ -78,11 +77,7 @@ TEST_F(E2eTest, RecordsTheChosenDeviceAndNotTheOther) {
     program.Terminate();
     EXPECT_EQ(program.WaitExit(), 0);
 
-    const AudioAnalysis mp3 = AnalyzeAudioFile(output);
-    ASSERT_TRUE(mp3.ok) << mp3.error;
-    EXPECT_NEAR(mp3.dominantFrequencyHz, c.pitch, 15.0);
-    EXPECT_NEAR(mp3.durationSeconds, 2.5, 0.8);
-    EXPECT_LT(mp3.longestSilenceSeconds, 0.2);
+    ExpectTone(output, 2.5, 0.8, c.pitch);
   }
   pulse().stopTone(toneA);
   pulse().stopTone(toneB);
@@ -137,12 +132,7 @@ TEST_F(E2eTest, UnloadingTheRecordedSinkEmptiesTheListsAndSaysSo) {
     EXPECT_EQ(home.Setting("Option/nCapturePinIndex"), "0");
 
     if (recording) {
-      const double expected = std::chrono::duration<double>(unloaded - started).count();
-      const AudioAnalysis mp3 = AnalyzeAudioFile(output);
-      ASSERT_TRUE(mp3.ok) << mp3.error;
-      EXPECT_NEAR(mp3.durationSeconds, expected, 0.6);
-      EXPECT_NEAR(HeaderDurationSeconds(output), mp3.durationSeconds, 0.1);
-      EXPECT_NEAR(mp3.dominantFrequencyHz, 440.0, 15.0);
+      ExpectTone(output, std::chrono::duration<double>(unloaded - started).count(), 0.6, 440);
     } else {
       EXPECT_FALSE(QFile::exists(QString::fromStdString(output)));
     }
@@ -156,13 +146,20 @@ TEST_F(E2eTest, NoCaptureDeviceShowsTheBoxAndEndsWithoutWritingSettings) {
   ASSERT_TRUE(empty.started());
   SettingsForDevice(0, home.path("never.mp3"));
   ProgramRun program(home);
-  ASSERT_TRUE(program.Start());
   if (empty.server() == SoundServer::PipeWire) {
+    // The fallback sink comes a moment after the server.
+    std::string sources;
+    for (int i = 0; i < 100 && sources.find("auto_null") == std::string::npos; ++i) {
+      std::this_thread::sleep_for(50ms);
+      empty.pactl({"list", "short", "sources"}, &sources);
+    }
+    ASSERT_TRUE(program.Start());
     ASSERT_TRUE(program.WaitForLine("lists: cards=0/1 [Monitor of Dummy Output]")) << program.Log();
     program.Terminate();
     EXPECT_EQ(program.WaitExit(), 0);
     return;
   }
+  ASSERT_TRUE(program.Start());
   std::string sources;
   ASSERT_EQ(empty.pactl({"list", "short", "sources"}, &sources), 0);
   ASSERT_EQ(sources, "");

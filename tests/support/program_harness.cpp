@@ -68,16 +68,19 @@ ProgramHome::~ProgramHome() {
   }
 }
 
-void ProgramHome::WriteSettings(const std::map<std::string, std::string>& values) const {
-  QSettings settings(Q(settingsFile()), QSettings::IniFormat);
+void ProgramHome::WriteSettings(const std::map<std::string, std::string>& values,
+                                const std::string& config) const {
+  QDir().mkpath(Q(configHome(config)));
+  QSettings settings(Q(settingsFile(config)), QSettings::IniFormat);
   for (const auto& [key, value] : values) {
     settings.setValue(Q(key), Q(value));
   }
   settings.sync();
 }
 
-std::optional<std::string> ProgramHome::Setting(const std::string& key) const {
-  QSettings settings(Q(settingsFile()), QSettings::IniFormat);
+std::optional<std::string> ProgramHome::Setting(const std::string& key,
+                                                const std::string& config) const {
+  QSettings settings(Q(settingsFile(config)), QSettings::IniFormat);
   if (!settings.contains(Q(key))) {
     return std::nullopt;
   }
@@ -90,7 +93,8 @@ bool ProgramHome::SettingsExist() const {
 
 // ---------------------------------------------------------------------------------------
 
-ProgramRun::ProgramRun(const ProgramHome& home) : home_(home), logPath_(home.path("program.log")) {}
+ProgramRun::ProgramRun(const ProgramHome& home, std::string config)
+    : home_(home), config_(std::move(config)), logPath_(home.path(config_ + ".log")) {}
 
 ProgramRun::~ProgramRun() {
   if (pid_ > 0 && !reaped_) {
@@ -105,12 +109,14 @@ bool ProgramRun::Start(const std::vector<std::string>& arguments) {
   for (char** e = environ; *e != nullptr; ++e) {
     const std::string entry = *e;
     const std::string name = entry.substr(0, entry.find('='));
-    if (name != "XDG_CONFIG_HOME" && name != "TMPDIR" && name != "QT_QPA_PLATFORM" &&
-        name != "QT_LOGGING_RULES") {
+    if (name != "XDG_CONFIG_HOME" && name != "TMPDIR" && name != "HOME" &&
+        name != "QT_QPA_PLATFORM" && name != "QT_LOGGING_RULES") {
       env.push_back(entry);
     }
   }
-  env.push_back("XDG_CONFIG_HOME=" + home_.configHome());
+  // The default output file lives in the home folder: the program's own, here.
+  env.push_back("HOME=" + home_.dir());
+  env.push_back("XDG_CONFIG_HOME=" + home_.configHome(config_));
   env.push_back("TMPDIR=" + home_.dir());
   env.push_back("QT_LOGGING_RULES=tonvale.status.debug=true");
   std::vector<char*> envp;

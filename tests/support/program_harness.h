@@ -30,14 +30,20 @@ class ProgramHome {
   bool valid() const { return !dir_.empty(); }
   const std::string& dir() const { return dir_; }
   std::string path(const std::string& name) const { return dir_ + "/" + name; }
-  std::string configHome() const { return path("config"); }
-  std::string settingsFile() const { return configHome() + "/Velmora/sonarelrecorder.conf"; }
+  // A program started on this home keeps its settings in configHome(config); further
+  // copies can have folders of their own, and share the temporary folder.
+  std::string configHome(const std::string& config = "config") const { return path(config); }
+  std::string settingsFile(const std::string& config = "config") const {
+    return configHome(config) + "/Velmora/sonarelrecorder.conf";
+  }
   std::string tempWav() const { return path("qorntemp.wav"); }
 
   // Stores values ("Option/nSearchFlag" -> "1") as the program reads them.
-  void WriteSettings(const std::map<std::string, std::string>& values) const;
+  void WriteSettings(const std::map<std::string, std::string>& values,
+                     const std::string& config = "config") const;
   // A stored value, or nothing when it is absent.
-  std::optional<std::string> Setting(const std::string& key) const;
+  std::optional<std::string> Setting(const std::string& key,
+                                     const std::string& config = "config") const;
   bool SettingsExist() const;
 
  private:
@@ -47,7 +53,7 @@ class ProgramHome {
 // One run of the program. The destructor ends it by its pid if it still runs.
 class ProgramRun {
  public:
-  explicit ProgramRun(const ProgramHome& home);
+  explicit ProgramRun(const ProgramHome& home, std::string config = "config");
   ~ProgramRun();
   ProgramRun(const ProgramRun&) = delete;
   ProgramRun& operator=(const ProgramRun&) = delete;
@@ -80,6 +86,7 @@ class ProgramRun {
 
  private:
   const ProgramHome& home_;
+  std::string config_;
   std::string logPath_;
   std::string mainWindow_;
   pid_t pid_ = -1;
