@@ -502,12 +502,7 @@ void GstFilterGraph::EndStream(GstState current, bool failed) {
     DropCapturedAudio();
     gst_element_set_state(pipeline_, GST_STATE_PLAYING);
   }
-  for (auto& entry : entries_) {
-    if (entry.capture == nullptr)
-      continue;
-    GstRef<GstPad> out(gst_element_get_static_pad(entry.element, "src"));
-    if (!out)
-      continue;
+  for (auto& out : CaptureOutputs()) {
     gates_.push_back(std::make_unique<EndOfStreamGate>(std::move(out)));
     // A capture that failed or is paused delivers nothing more: its stream ends at once.
     if (failed || current == GST_STATE_PAUSED)
@@ -515,13 +510,20 @@ void GstFilterGraph::EndStream(GstState current, bool failed) {
   }
 }
 
-void GstFilterGraph::DropCapturedAudio() {
+std::vector<GstRef<GstPad>> GstFilterGraph::CaptureOutputs() {
+  std::vector<GstRef<GstPad>> outputs;
   for (auto& entry : entries_) {
     if (entry.capture == nullptr)
       continue;
     GstRef<GstPad> out(gst_element_get_static_pad(entry.element, "src"));
-    if (!out)
-      continue;
+    if (out)
+      outputs.push_back(std::move(out));
+  }
+  return outputs;
+}
+
+void GstFilterGraph::DropCapturedAudio() {
+  for (auto& out : CaptureOutputs()) {
     const gulong id = gst_pad_add_probe(
         out.get(),
         static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_BUFFER | GST_PAD_PROBE_TYPE_BUFFER_LIST),

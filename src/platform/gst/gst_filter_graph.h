@@ -108,6 +108,8 @@ class GstFilterGraph : public GraphBuilder,
   HRESULT Finish();
   class EndOfStreamGate;
   void EndStream(GstState current, bool failed);
+  // The output pads of the capture filters in the graph.
+  std::vector<GstRef<GstPad>> CaptureOutputs();
   void DropCapturedAudio();
   void StopDropping();
   GstState CurrentState() const;
