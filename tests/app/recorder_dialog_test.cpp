@@ -6,31 +6,27 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
-#include <QFile>
-#include <QLabel>
-#include <QLineEdit>
 #include <QTemporaryDir>
 #include <QTest>
+#include <set>
 
 #include "fake_media.h"
 #include "fake_services.h"
-#include "hotkeys/hotkey_edit.h"
-#include "settings/settings_keys.h"
+#include "resources/templates.h"
 
 namespace tonvale::testing {
 namespace {
 
+using namespace Qt::Literals::StringLiterals;
+
 struct FakeSaveDialog : platform::SaveFileDialog {
   bool accept = true;
   QString answer;
-  QString seenTitle, seenDir, seenFilter;
+  QStringList seen;  // title, folder, filter
   bool GetSaveFileName(QWidget*, const QString& title, const QString& dir, const QString&,
                        const QString& filter, QString* chosen) override {
-    seenTitle = title;
-    seenDir = dir;
-    seenFilter = filter;
-    if (accept)
-      *chosen = answer;
+    seen = {title, dir, filter};
+    *chosen = accept ? answer : *chosen;
     return accept;
   }
 };
@@ -39,23 +35,18 @@ class DialogTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(dir.isValid());
-    // A private folder: the temporary WAV goes there as it is.
-    qputenv("TMPDIR", QFile::encodeName(dir.path()));
+    qputenv("TMPDIR", QFile::encodeName(dir.path()));  // private: the temporary WAV goes there
     media.AddDevice("Null Output", {"Microphone", "Monitor of Null Output"});
-    profile.values[QStringLiteral("Option/output_wav_file")] =
-        dir.filePath(QStringLiteral("a.mp3"));
+    profile.values[u"Option/output_wav_file"_s] = dir.filePath(u"a.mp3"_s);
   }
-  std::unique_ptr<app::RecorderDialog> Make() {
+  std::unique_ptr<app::RecorderDialog> Start() {
     auto d = std::make_unique<app::RecorderDialog>(app::DialogServices{
-        media, profile, handOff, boxes, desktop, hotkeys, saveDialog, QStringLiteral("/help")});
+        media, profile, handOff, boxes, desktop, hotkeys, saveDialog, u"/help"_s});
+    d->OnInitDialog();
     return d;
   }
-  QString Text(app::RecorderDialog& d, int id) {
-    if (auto* l = qobject_cast<QLineEdit*>(d.control(id)))
-      return l->text();
-    if (auto* l = qobject_cast<QLabel*>(d.control(id)))
-      return l->text();
-    return {};
+  static QString Text(app::RecorderDialog& d, int id) {
+    return d.control(id)->property("text").toString();
   }
 
   QTemporaryDir dir;
@@ -68,198 +59,115 @@ class DialogTest : public ::testing::Test {
   FakeSaveDialog saveDialog;
 };
 
-TEST_F(DialogTest, StartUpFillsTheWindowInItsOrder) {
-  auto d = Make();
-  ASSERT_TRUE(d->OnInitDialog());
+TEST_F(DialogTest, StartUpFillsTheWindowAndCloseEndsTheRecordingAndWritesEverySettingInOrder) {
+  auto d = Start();
   d->show();
   QApplication::processEvents();
-
-  EXPECT_EQ(d->windowTitle(), QStringLiteral("Tonvale"));
-  EXPECT_EQ(Text(*d, 1008), dir.filePath(QStringLiteral("a.mp3")));
-  EXPECT_EQ(Text(*d, 1035), QStringLiteral("Status : Ready"));
-  for (int hidden : {1046, 1053, 1038, 1002, 1052}) {
-    EXPECT_FALSE(d->control(hidden)->isVisible()) << hidden;
-  }
-  for (int shown : {1001, 1003, 1004, 1008, 1009, 1011, 1035, 1039, 1047, 1048, 1058, 1059}) {
-    EXPECT_TRUE(d->control(shown)->isVisible()) << shown;
-  }
-  auto* lines = qobject_cast<QComboBox*>(d->control(1011));
-  ASSERT_EQ(lines->count(), 2);
-  EXPECT_EQ(lines->currentIndex(), 1) << "the monitor is chosen on a fresh install";
-  EXPECT_EQ(Text(*d, 1058), QStringLiteral("Ctrl + Alt + r"));
-  EXPECT_EQ(Text(*d, 1059), QStringLiteral("Ctrl + Alt + s"));
+  EXPECT_EQ(Text(*d, 1008), dir.filePath(u"a.mp3"_s));
+  // Out of use: the homepage button, Pause, the volume slider and its labels.
+  const std::set<int> hidden = {1046, 1002, 1038, 1052, 1053};
+  for (const resources::ControlTemplate& c :
+       resources::Template(resources::kMainTemplate)->controls)
+    EXPECT_TRUE(!d->control(c.id) || d->control(c.id)->isVisible() != hidden.count(c.id)) << c.id;
+  EXPECT_EQ(qobject_cast<QComboBox*>(d->control(1011))->currentIndex(), 1) << "the monitor";
+  EXPECT_EQ(Text(*d, 1058), u"Ctrl + Alt + r"_s);
+  EXPECT_EQ(Text(*d, 1059), u"Ctrl + Alt + s"_s);
   EXPECT_EQ(hotkeys.registered.size(), 2u);
-  EXPECT_EQ(d->engine().tempWavFile(), dir.filePath(QStringLiteral("qorntemp.wav")));
-  EXPECT_EQ(d->engine().onlyOnce(), 0);
+  EXPECT_EQ(d->engine().tempWavFile(), dir.filePath(u"qorntemp.wav"_s));
+  EXPECT_EQ(d->engine().onlyOnce(), 0);  // read after the lists are filled
   EXPECT_EQ(QApplication::focusWidget(), d->control(1008));
   EXPECT_TRUE(boxes.shown.empty());
-  EXPECT_TRUE(profile.writes.empty()) << "start-up writes nothing";
-}
+  EXPECT_TRUE(profile.writes.empty());
 
-TEST_F(DialogTest, CloseWritesEverySettingInOrderEvenUnchanged) {
-  auto d = Make();
-  d->OnInitDialog();
-  qobject_cast<QLineEdit*>(d->control(1008))->setText(dir.filePath(QStringLiteral("typed.mp3")));
-  d->close();
-  const std::vector<QString> expected = {
-      QStringLiteral("Option/nSoundCaptureIndex"),
-      QStringLiteral("Option/nCapturePinIndex"),
-      QStringLiteral("Option/nSearchFlag"),
-      QStringLiteral("Option/strSoundCaptureName"),
-      QStringLiteral("Option/output_wav_file"),
-      QStringLiteral("HotKey/mHotKey[0].fsModifiers"),
-      QStringLiteral("HotKey/mHotKey[0].nVirtualKey"),
-      QStringLiteral("HotKey/mHotKey[0].nSpeedData"),
-      QStringLiteral("HotKey/mHotKey[1].fsModifiers"),
-      QStringLiteral("HotKey/mHotKey[1].nVirtualKey"),
-      QStringLiteral("HotKey/mHotKey[1].nSpeedData"),
-  };
-  EXPECT_EQ(profile.writes, expected);
-  EXPECT_EQ(profile.values[QStringLiteral("Option/output_wav_file")],
-            dir.filePath(QStringLiteral("typed.mp3")));
-  EXPECT_EQ(profile.values[QStringLiteral("Option/nCapturePinIndex")], QStringLiteral("1"));
-  EXPECT_EQ(profile.values[QStringLiteral("Option/nSearchFlag")], QStringLiteral("1"));
-  EXPECT_TRUE(hotkeys.registered.empty());
-  EXPECT_EQ(d->engine().hasGraph(), false);
-}
-
-TEST_F(DialogTest, EscapeAndEnterEndTheDialogWithoutWriting) {
-  for (int key : {Qt::Key_Escape, Qt::Key_Return}) {
-    profile.writes.clear();
-    auto d = Make();
-    d->OnInitDialog();
-    d->show();
-    QTest::keyClick(d->control(1008), static_cast<Qt::Key>(key));
-    EXPECT_FALSE(d->isVisible()) << key;
-    EXPECT_TRUE(profile.writes.empty()) << key;
-  }
-}
-
-TEST_F(DialogTest, EscapeDuringARecordingStillFinishesIt) {
-  auto d = Make();
-  d->OnInitDialog();
-  d->show();
+  d->control(1008)->setProperty("text", dir.filePath(u"typed.mp3"_s));
   d->OnRecord();
   ASSERT_TRUE(d->engine().recording());
   auto graph = media.graph();
-  QTest::keyClick(d->control(1008), Qt::Key_Escape);
-  EXPECT_EQ(graph->calls.back(), "StopWhenReady");
-}
-
-TEST_F(DialogTest, ClosingWhileRecordingEndsWithCompleteFiles) {
-  auto d = Make();
-  d->OnInitDialog();
-  d->OnRecord();
-  auto graph = media.graph();
   d->close();
-  EXPECT_EQ(graph->calls.back(), "StopWhenReady");
+  EXPECT_EQ(graph->calls.back(), "StopWhenReady");  // the files are complete
+  EXPECT_EQ(
+      profile.writes,
+      (std::vector<QString>{u"Option/nSoundCaptureIndex"_s, u"Option/nCapturePinIndex"_s,
+                            u"Option/nSearchFlag"_s, u"Option/strSoundCaptureName"_s,
+                            u"Option/output_wav_file"_s, u"HotKey/mHotKey[0].fsModifiers"_s,
+                            u"HotKey/mHotKey[0].nVirtualKey"_s, u"HotKey/mHotKey[0].nSpeedData"_s,
+                            u"HotKey/mHotKey[1].fsModifiers"_s, u"HotKey/mHotKey[1].nVirtualKey"_s,
+                            u"HotKey/mHotKey[1].nSpeedData"_s}));
+  EXPECT_EQ(profile.values[u"Option/output_wav_file"_s], dir.filePath(u"typed.mp3"_s));
+  EXPECT_EQ(profile.values[u"Option/nCapturePinIndex"_s], u"1"_s);
+  EXPECT_EQ(profile.values[u"Option/nSearchFlag"_s], u"1"_s);
+  EXPECT_TRUE(hotkeys.registered.empty());
+  EXPECT_FALSE(d->engine().hasGraph());
 }
 
-TEST_F(DialogTest, NoCaptureDeviceEndsTheProgramWithoutWriting) {
-  media.devices.clear();
-  auto d = Make();
-  d->OnInitDialog();
-  ASSERT_EQ(boxes.shown.size(), 1u);
-  EXPECT_EQ(boxes.shown[0].caption, QStringLiteral("No audio capture hardware!"));
-  EXPECT_TRUE(d->initFailed());
-  QTimer::singleShot(5000, d.get(), [&] { d->done(99); });
-  EXPECT_EQ(d->exec(), QDialog::Rejected) << "the queued quit ends the modal loop by itself";
-  EXPECT_TRUE(profile.writes.empty());
+TEST_F(DialogTest, EscapeAndEnterEndTheDialogWithoutWritingAndFinishTheRecording) {
+  for (Qt::Key key : {Qt::Key_Escape, Qt::Key_Return}) {
+    SCOPED_TRACE(key);
+    auto d = Start();
+    d->show();
+    d->OnRecord();
+    auto graph = media.graph();
+    QTest::keyClick(d->control(1008), key);
+    EXPECT_FALSE(d->isVisible());
+    EXPECT_TRUE(profile.writes.empty());
+    EXPECT_EQ(graph->calls.back(), "StopWhenReady");
+  }
 }
 
 TEST_F(DialogTest, WithoutAPrivateTemporaryWavNothingRecords) {
   // A shared $TMPDIR whose folder for this user is taken by a file.
-  const QString shared = dir.filePath(QStringLiteral("shared"));
+  const QString shared = dir.filePath(u"shared"_s);
   ASSERT_TRUE(QDir().mkpath(shared));
   ASSERT_TRUE(QFile::setPermissions(shared, QFileDevice::Permissions(0x7777)));
-  QFile taken(shared + QStringLiteral("/tonvale-%1").arg(::geteuid()));
+  QFile taken(shared + u"/tonvale-%1"_s.arg(::geteuid()));
   ASSERT_TRUE(taken.open(QIODevice::WriteOnly));
   qputenv("TMPDIR", QFile::encodeName(shared));
-  auto d = Make();
-  d->OnInitDialog();
-  ASSERT_EQ(boxes.shown.size(), 1u);
-  EXPECT_EQ(boxes.shown[0].caption, QStringLiteral("Error"));
-  EXPECT_TRUE(boxes.shown[0].text.contains(
-      taken.fileName() + QStringLiteral("\", cannot be used: it is not a folder")))
-      << boxes.shown[0].text.toStdString();
+  auto d = Start();
   d->OnRecord();
-  EXPECT_EQ(boxes.shown.size(), 2u) << "Record says it again";
+  ASSERT_EQ(boxes.shown.size(), 2u) << "at start-up, and again on Record";
+  EXPECT_EQ(boxes.shown[0].text, boxes.shown[1].text);
+  EXPECT_EQ(boxes.shown[1].caption, u"Error"_s);
+  EXPECT_TRUE(
+      boxes.shown[1].text.contains(taken.fileName() + u"\", cannot be used: it is not a folder"_s))
+      << boxes.shown[1].text.toStdString();
   EXPECT_FALSE(d->engine().recording());
   EXPECT_TRUE(media.writers.empty());
 }
 
 TEST_F(DialogTest, GraphEventsArriveAsQueuedWindowEvents) {
-  auto d = Make();
-  d->OnInitDialog();
+  auto d = Start();
   auto graph = media.graph();
-  ASSERT_TRUE(graph->notify);
   graph->Notify(EC_DEVICE_LOST, 0, 0);
   graph->notify(0);  // as the graph does from its own thread
   EXPECT_TRUE(boxes.shown.empty()) << "nothing runs inside the notification";
   QApplication::processEvents();
   ASSERT_EQ(boxes.shown.size(), 1u);
-  EXPECT_EQ(boxes.shown[0].text, QStringLiteral("The selected input device was removed!"));
+  EXPECT_EQ(boxes.shown[0].text, u"The selected input device was removed!"_s);
   EXPECT_EQ(qobject_cast<QComboBox*>(d->control(1009))->count(), 0);
 }
 
-TEST_F(DialogTest, HotkeysRunRecordAndStopWhateverTheButtons) {
-  auto d = Make();
-  d->OnInitDialog();
-  ASSERT_TRUE(hotkeys.handler);
-  hotkeys.handler(0xA101);  // Stop in Ready does nothing
-  EXPECT_EQ(Text(*d, 1035), QStringLiteral("Status : Ready"));
-  hotkeys.handler(0xA100);
-  EXPECT_EQ(Text(*d, 1035), QStringLiteral("Status : Recording audio - Used Time: 00:00:00"));
-  EXPECT_FALSE(d->control(1004)->isEnabled());
-  hotkeys.handler(0xA101);
-  EXPECT_EQ(Text(*d, 1035), QStringLiteral("Status : Ready"));
-  EXPECT_TRUE(d->control(1001)->isEnabled());
-}
-
-TEST_F(DialogTest, BrowseForcesTheMp3ExtensionAndStoresAtOnce) {
-  struct Case {
-    const char* chosen;
-    const char* stored;
-  };
-  const std::vector<Case> cases = {
-      {"/music/song.wav", "/music/song.mp3"},
-      {"/music/song", "/music/song.mp3"},
-      {"/music/live.2010.mp3", "/music/live.2010.mp3"},
-      {"/My.Music/song", "/My.Music/song.mp3"},
-      {"/a b/\"q\" $(x);é.ogg", "/a b/\"q\" $(x);é.mp3"},
-  };
-  auto d = Make();
-  d->OnInitDialog();
-  for (const auto& c : cases) {
+TEST_F(DialogTest, BrowseForcesTheMp3ExtensionAndStoresAtOnceAndHelpOpensTheIntroduction) {
+  auto d = Start();
+  for (const auto& [chosen, stored] :
+       {std::pair{u"/music/live.2010.mp3"_s, u"/music/live.2010.mp3"_s},
+        {u"/a b/\"q\" $(x);é.ogg"_s, u"/a b/\"q\" $(x);é.mp3"_s},
+        {u"/My.Music/song"_s, u"/My.Music/song.mp3"_s}}) {
     profile.writes.clear();
-    saveDialog.answer = QString::fromUtf8(c.chosen);
+    saveDialog.answer = chosen;
     d->OnBrowse();
-    EXPECT_EQ(saveDialog.seenTitle, QStringLiteral("Select Output"));
-    EXPECT_EQ(saveDialog.seenFilter, QStringLiteral("mp3 file(*.mp3)"));
-    EXPECT_EQ(Text(*d, 1008), QString::fromUtf8(c.stored));
-    EXPECT_EQ(profile.values[QStringLiteral("Option/output_wav_file")],
-              QString::fromUtf8(c.stored));
-    EXPECT_EQ(profile.writes, std::vector<QString>{QStringLiteral("Option/output_wav_file")});
+    EXPECT_EQ(Text(*d, 1008), stored);
+    EXPECT_EQ(profile.values[u"Option/output_wav_file"_s], stored);
+    EXPECT_EQ(profile.writes, std::vector<QString>{u"Option/output_wav_file"_s});
   }
-  EXPECT_EQ(saveDialog.seenDir, QStringLiteral("/My.Music")) << "starts in the stored folder";
-
   saveDialog.accept = false;
   profile.writes.clear();
-  d->OnBrowse();
+  d->OnBrowse();  // starts in the stored file's folder; cancelled, it changes nothing
+  EXPECT_EQ(saveDialog.seen,
+            (QStringList{u"Select Output"_s, u"/My.Music"_s, u"mp3 file(*.mp3)"_s}));
   EXPECT_TRUE(profile.writes.empty());
-  EXPECT_EQ(Text(*d, 1008), QStringLiteral("/a b/\"q\" $(x);é.mp3"));
-
-  d->engine().SetOutputFile(QStringLiteral("nofolder.mp3"));
-  d->OnBrowse();
-  EXPECT_EQ(saveDialog.seenDir, QStringLiteral("."));
-}
-
-TEST_F(DialogTest, HelpOpensTheIntroductionPage) {
-  auto d = Make();
-  d->OnInitDialog();
+  EXPECT_EQ(Text(*d, 1008), u"/My.Music/song.mp3"_s);
   d->OnHelpButton();
-  ASSERT_EQ(desktop.opened.size(), 1u);
-  EXPECT_EQ(desktop.opened[0], QStringLiteral("file:///help/Introduction.html"));
+  EXPECT_EQ(desktop.opened, std::vector<QString>{u"file:///help/Introduction.html"_s});
 }
 
 }  // namespace

@@ -77,9 +77,11 @@ struct FakeHotkeyRegistrar : platform::HotkeyRegistrar {
   std::map<int, std::pair<unsigned, unsigned>> registered;
   std::vector<std::pair<unsigned, unsigned>> refuse;  // combinations "held by another program"
   std::vector<int> attempts;
+  std::vector<QString> calls;  // "register a100 3 82", "unregister a100", in call order
   void SetHandler(std::function<void(int)> h) override { handler = std::move(h); }
   bool RegisterHotKey(int id, unsigned mods, unsigned vk) override {
     attempts.push_back(id);
+    calls.push_back(QStringLiteral("register %1 %2 %3").arg(id, 0, 16).arg(mods).arg(vk));
     for (auto& r : refuse)
       if (r == std::make_pair(mods, vk))
         return false;
@@ -89,7 +91,10 @@ struct FakeHotkeyRegistrar : platform::HotkeyRegistrar {
     registered[id] = {mods, vk};
     return true;
   }
-  void UnregisterHotKey(int id) override { registered.erase(id); }
+  void UnregisterHotKey(int id) override {
+    calls.push_back(QStringLiteral("unregister %1").arg(id, 0, 16));
+    registered.erase(id);
+  }
 };
 
 }  // namespace tonvale::testing
