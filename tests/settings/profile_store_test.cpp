@@ -1,5 +1,4 @@
 #include "settings/profile_store.h"
-#include "settings/sink_hand_off.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -7,144 +6,102 @@
 #include <QDir>
 #include <QFile>
 #include <QSettings>
-#include <QTemporaryDir>
 
 #include "qt_printers.h"
 #include "settings/output_file.h"
 #include "settings/settings_keys.h"
+#include "settings/sink_hand_off.h"
 
 namespace tonvale::settings {
 namespace {
 
-// QSettings fixes its folder once per process: every test starts from an empty one.
+using namespace Qt::StringLiterals;
+
+// QSettings fixes its folder once per process: every test starts without settings.
 class ProfileStoreTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    const QString folder = qEnvironmentVariable("XDG_CONFIG_HOME");
-    ASSERT_FALSE(folder.isEmpty());
-    home.setPath(folder);
-    QDir(home.filePath(QStringLiteral("Velmora"))).removeRecursively();
-  }
+  void SetUp() override { QDir(folder).removeRecursively(); }
   void WriteFile(const QByteArray& text) {
-    QDir().mkpath(home.filePath(QStringLiteral("Velmora")));
-    QFile file(home.filePath(QStringLiteral("Velmora/sonarelrecorder.conf")));
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write(text);
+    QDir().mkpath(folder);
+    QFile out(file);
+    ASSERT_TRUE(out.open(QIODevice::WriteOnly | QIODevice::Truncate) && out.write(text) > 0);
+  }
+  int Int(const QString& key, int defaultValue = 42) {
+    return store.GetProfileInt(option::kSection, key, defaultValue);
+  }
+  QString Output() {
+    return store.GetProfileString(option::kSection, option::kOutputFile,
+                                  option::DefaultOutputFile());
   }
 
-  QDir home;
+  QSettingsProfileStore store{u"sonarelrecorder"_s};
+  const QString folder = qEnvironmentVariable("XDG_CONFIG_HOME") + u"/Velmora"_s;
+  const QString file = folder + u"/sonarelrecorder.conf"_s;
 };
 
-TEST_F(ProfileStoreTest, FirstRunGivesTheDefaults) {
-  QSettingsProfileStore store(QStringLiteral("sonarelrecorder"));
-  EXPECT_EQ(store.GetProfileInt(option::kSection, option::kSoundCaptureIndex, 0), 0);
-  EXPECT_EQ(
-      store.GetProfileInt(QStringLiteral("HotKey"), QStringLiteral("mHotKey[0].fsModifiers"), 3),
-      3);
-  EXPECT_EQ(
-      store.GetProfileString(option::kSection, option::kOutputFile, option::DefaultOutputFile()),
-      QDir::homePath() + QStringLiteral("/sonarelrecorder.mp3"));
-}
-
-TEST_F(ProfileStoreTest, IntegersReadOnlyWhenTheyAre32BitNumbers) {
-  WriteFile(
-      "[Option]\n"
-      "nSoundCaptureIndex=-1\n"
-      "nCapturePinIndex=2147483647\n"
-      "nSearchFlag=2147483648\n"
-      "b_only_once=garbage\n"
-      "huge=99999999999999999999999\n"
-      "spaced= 7 \n"
-      "list=1,2\n"
-      "hex=0x10\n"
-      "[HotKey]\n"
-      "mHotKey%5B0%5D.nVirtualKey=\"a string longer than four bytes\"\n");
-  QSettingsProfileStore store(QStringLiteral("sonarelrecorder"));
-  const std::vector<std::pair<const char*, int>> cases = {
-      {"nSoundCaptureIndex", -1},
-      {"nCapturePinIndex", 2147483647},
-      {"nSearchFlag", 42},
-      {"b_only_once", 42},
-      {"huge", 42},
-      {"spaced", 7},
-      {"list", 42},
-      {"hex", 42},
-      {"missing", 42},
-  };
-  for (const auto& [key, expected] : cases) {
-    EXPECT_EQ(store.GetProfileInt(option::kSection, QString::fromLatin1(key), 42), expected) << key;
+// Without a file, or from a garbled one, every value is its default; a number is read only
+// when it is a plain 32-bit decimal.
+TEST_F(ProfileStoreTest, ReadsPlainNumbersAndOtherwiseTheDefaults) {
+  for (const QByteArray& garbage :
+       {QByteArray(), QByteArray("\x00\xff\xfe[[[=\n=\n[Option\nnSearchFlag\n\x01\x02", 24)}) {
+    if (!garbage.isNull())
+      WriteFile(garbage);
+    EXPECT_EQ(Int(option::kSearchFlag), 42);
+    EXPECT_EQ(Output(), QDir::homePath() + u"/sonarelrecorder.mp3"_s);
   }
-  EXPECT_EQ(
-      store.GetProfileInt(QStringLiteral("HotKey"), QStringLiteral("mHotKey[0].nVirtualKey"), 82),
-      82);
+  // clang-format off
+  const std::pair<const char*, int> cases[] = {
+      {"-1", -1}, {"2147483647", 2147483647}, {"2147483648", 42}, {"garbage", 42}, {" 7 ", 7},
+      {"99999999999999999999999", 42}, {"1,2", 42}, {"0x10", 42}, {"\"longer than 4 bytes\"", 42}};
+  // clang-format on
+  QByteArray text = "[Option]\noutput_wav_file=/music/a,b.mp3\n";  // edited by hand
+  for (std::size_t i = 0; i < std::size(cases); ++i)
+    text += "k" + QByteArray::number(i) + "=" + cases[i].first + "\n";
+  WriteFile(text);
+  for (std::size_t i = 0; i < std::size(cases); ++i)
+    EXPECT_EQ(Int(u"k%1"_s.arg(i)), cases[i].second) << cases[i].first;
+  EXPECT_EQ(Int(u"missing"_s), 42);
+  EXPECT_EQ(Output(), u"/music/a,b.mp3"_s);
 }
 
-TEST_F(ProfileStoreTest, GarbageFileGivesDefaultsWithoutACrash) {
-  WriteFile(QByteArray("\x00\xff\xfe[[[=\n=\n[Option\nnSearchFlag\n\x01\x02", 24));
-  QSettingsProfileStore store(QStringLiteral("sonarelrecorder"));
-  EXPECT_EQ(store.GetProfileInt(option::kSection, option::kSearchFlag, 0), 0);
-  EXPECT_EQ(store.GetProfileString(option::kSection, option::kOutputFile, QStringLiteral("d")),
-            QStringLiteral("d"));
-}
-
-TEST_F(ProfileStoreTest, ValuesRoundTripWholeAndPerProgramName) {
-  const QString path = QStringLiteral("/tmp/a b/\"quoted\" $(x); `y` é, z=1 #c.mp3") +
-                       QString(4000, QLatin1Char('x'));
-  {
-    QSettingsProfileStore store(QStringLiteral("sonarelrecorder"));
-    store.WriteProfileString(option::kSection, option::kOutputFile, path);
-    store.WriteProfileInt(option::kSection, option::kSoundCaptureIndex, -1);
-  }
-  QSettingsProfileStore again(QStringLiteral("sonarelrecorder"));
-  EXPECT_EQ(again.GetProfileString(option::kSection, option::kOutputFile, QString()), path);
-  EXPECT_EQ(again.GetProfileInt(option::kSection, option::kSoundCaptureIndex, 0), -1);
-
-  QSettingsProfileStore renamed(QStringLiteral("myrecorder"));
-  EXPECT_EQ(renamed.GetProfileInt(option::kSection, option::kSoundCaptureIndex, 0), 0);
-  EXPECT_TRUE(QFile::exists(home.filePath(QStringLiteral("Velmora/sonarelrecorder.conf"))));
-}
-
-TEST_F(ProfileStoreTest, HandOffIsWhereTheSinkReadsIt) {
-  QSettingsSinkHandOff handOff;
-  ASSERT_TRUE(handOff.WriteOutputPath(QStringLiteral("/music/take 1.mp3")));
-  QSettings sink(QStringLiteral("Velmora"), QStringLiteral("LYRAVOX"));
-  EXPECT_EQ(sink.value(QStringLiteral("OutputMP3Name/Default")).toString(),
-            QStringLiteral("/music/take 1.mp3"));
-}
-
-TEST(OutputFile, BrowseRules) {
-  EXPECT_EQ(BrowseInitialDir(QStringLiteral("/home/u/sonarelrecorder.mp3")),
-            QStringLiteral("/home/u"));
-  EXPECT_EQ(BrowseInitialDir(QStringLiteral("take.mp3")), QStringLiteral("."));
-  EXPECT_EQ(WithMp3Extension(QStringLiteral("/a.b/c")), QStringLiteral("/a.b/c.mp3"));
-  EXPECT_EQ(WithMp3Extension(QStringLiteral("/a/.hidden")), QStringLiteral("/a/.mp3"));
-}
-
-TEST_F(ProfileStoreTest, SettingsAreReadableByTheUserAlone) {
-  const QString folder = home.filePath(QStringLiteral("Velmora"));
-  const QString file = folder + QStringLiteral("/sonarelrecorder.conf");
-  auto mode = [](const QString& path) {
+// Values come back as written, apart per program name, in files of the user's alone (files
+// an earlier version left open to everyone included); the hand-off is where the sink reads it.
+TEST_F(ProfileStoreTest, WritesRoundTripIntoFilesOfTheUsersAlone) {
+  const QString path = u"/tmp/a b/\"quoted\" $(x); `y` é, z=1 #c.mp3"_s + QString(4000, u'x');
+  const auto mode = [](const QString& entry) {
     struct stat st {};
-    return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_mode & 07777 : 0u;
+    return ::stat(QFile::encodeName(entry).constData(), &st) == 0 ? st.st_mode & 07777 : 0u;
   };
-  // A first run, and files an earlier version left open to everyone.
   for (const bool earlier : {false, true}) {
-    SCOPED_TRACE(earlier ? "earlier files" : "first run");
+    SCOPED_TRACE(earlier);
     QDir(folder).removeRecursively();
     if (earlier) {
       WriteFile("[Option]\nnSearchFlag=1\n");
       ASSERT_EQ(::chmod(QFile::encodeName(folder).constData(), 0755), 0);
       ASSERT_EQ(::chmod(QFile::encodeName(file).constData(), 0644), 0);
     }
-    QSettingsProfileStore store(QStringLiteral("sonarelrecorder"));
-    store.WriteProfileInt(option::kSection, option::kSoundCaptureIndex, 3);
-    ASSERT_TRUE(QSettingsSinkHandOff().WriteOutputPath(QStringLiteral("/music/a.mp3")));
-    EXPECT_EQ(mode(folder), 0700u);
-    EXPECT_EQ(mode(file), 0600u);
-    EXPECT_EQ(mode(folder + QStringLiteral("/LYRAVOX.conf")), 0600u);
-    EXPECT_EQ(store.GetProfileInt(option::kSection, option::kSoundCaptureIndex, 0), 3);
-    EXPECT_EQ(store.GetProfileInt(option::kSection, option::kSearchFlag, 0), earlier ? 1 : 0);
+    store.WriteProfileString(option::kSection, option::kOutputFile, path);
+    store.WriteProfileInt(option::kSection, option::kSoundCaptureIndex, -1);
+    ASSERT_TRUE(QSettingsSinkHandOff().WriteOutputPath(u"/music/take 1.mp3"_s));
+    EXPECT_EQ(Output(), path);
+    EXPECT_EQ(Int(option::kSoundCaptureIndex), -1);
+    EXPECT_EQ(Int(option::kSearchFlag, 0), earlier ? 1 : 0);
+    EXPECT_EQ(QSettingsProfileStore(u"myrecorder"_s)
+                  .GetProfileInt(option::kSection, option::kSoundCaptureIndex, 0),
+              0);
+    EXPECT_EQ(QSettings(u"Velmora"_s, u"LYRAVOX"_s).value(u"OutputMP3Name/Default"_s).toString(),
+              u"/music/take 1.mp3"_s);
+    for (const auto& [entry, expected] :
+         {std::pair{folder, 0700u}, {file, 0600u}, {folder + u"/LYRAVOX.conf"_s, 0600u}})
+      EXPECT_EQ(mode(entry), expected) << entry.toStdString();
   }
+}
+
+TEST(OutputFile, BrowseStartsInTheStoredFolderAndForcesTheMp3Extension) {
+  EXPECT_EQ(BrowseInitialDir(u"/home/u/sonarelrecorder.mp3"_s), u"/home/u"_s);
+  EXPECT_EQ(BrowseInitialDir(u"take.mp3"_s), u"."_s);
+  EXPECT_EQ(WithMp3Extension(u"/a.b/c"_s), u"/a.b/c.mp3"_s);
+  EXPECT_EQ(WithMp3Extension(u"/a/.hidden"_s), u"/a/.mp3"_s);
 }
 
 }  // namespace

@@ -3,7 +3,7 @@
 // The main window's controls as plain data, for driving the recording engine without a
 // window. Once `engine` is set, the one-second timer is a real QTimer and posted Stop
 // commands and graph notifications are queued on the Qt event loop, as the window does;
-// until then they are only counted.
+// until then they are only counted. What is still queued when the controls go is dropped.
 
 #include <QCoreApplication>
 #include <QTimer>
@@ -32,6 +32,7 @@ struct FakeControls : recorder::RecorderControls {
   int hintDontShowAgain = 1;
   int notifications = 0;
   std::unique_ptr<QTimer> timer;
+  QObject queue;  // the receiver of the queued calls
 
   QWidget* owner() override { return reinterpret_cast<QWidget*>(this); }
   void SetStatusText(const QString& t) override { status = t; }
@@ -72,7 +73,10 @@ struct FakeControls : recorder::RecorderControls {
   void PostStopCommand() override {
     ++postedStops;
     if (engine != nullptr)
-      QTimer::singleShot(0, [this] { engine->OnStop(); });
+      QTimer::singleShot(0, &queue, [this] {
+        if (engine != nullptr)
+          engine->OnStop();
+      });
   }
   void PostQuit() override { ++quits; }
   bool RunInputHint(int* dontShowAgain) override {
@@ -85,7 +89,11 @@ struct FakeControls : recorder::RecorderControls {
       ++notifications;
       if (engine != nullptr) {
         QMetaObject::invokeMethod(
-            QCoreApplication::instance(), [this, instance] { engine->OnGraphEvent(instance); },
+            &queue,
+            [this, instance] {
+              if (engine != nullptr)
+                engine->OnGraphEvent(instance);
+            },
             Qt::QueuedConnection);
       }
     };
