@@ -161,6 +161,10 @@ bool PrivatePulse::StartPipeWire(const std::vector<std::string>& nullSinks) {
   pid_ = StartProgram({"pipewire"}, log);
   if (pid_ <= 0)
     return false;
+  // Its clients connect only once its socket is there.
+  const std::string socket = dir_ + "/pipewire-0";
+  for (int i = 0; i < 250 && access(socket.c_str(), F_OK) != 0; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
   for (const char* helper : {"wireplumber", "pipewire-pulse"}) {
     const pid_t pid = StartProgram({helper}, log);
     if (pid <= 0)

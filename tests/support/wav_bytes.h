@@ -24,7 +24,10 @@ inline void PutLe(std::vector<std::uint8_t>& out, std::uint32_t v, int bytes = 4
 // RIFF header, fmt (and fact) chunks and the data chunk's header; the samples follow.
 inline std::vector<std::uint8_t> WavHeader(const WavLayout& w) {
   std::vector<std::uint8_t> h;
-  const auto tag = [&h](const char* t) { h.insert(h.end(), t, t + 4); };
+  // Byte by byte: GCC 12 takes a four-byte range insert for an overflow.
+  const auto tag = [&h](const char* t) {
+    for (int i = 0; i < 4; ++i) h.push_back(static_cast<std::uint8_t>(t[i]));
+  };
   tag("RIFF");
   PutLe(h, w.riffSize);
   tag("WAVE");
