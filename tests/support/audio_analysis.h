@@ -35,9 +35,9 @@ struct AudioAnalysis {
 // when its RMS is below silenceThreshold (0.001 is -60 dBFS).
 AudioAnalysis AnalyzeAudioFile(const std::string& path, double silenceThreshold = 0.001);
 
-// The duration the file's header states, in seconds: for WAV (RIFF or RF64) the data chunk
-// size over the byte rate, for MP3 the frame count of its Xing/Info or VBRI header. Negative
-// when the file cannot be read or its header states no length.
+// The duration the file's header states, in seconds: for a WAV the data chunk's size over
+// the byte rate, for an MP3 the frame count of its Xing/Info tag. Negative when the file
+// cannot be read or its header states no length.
 double HeaderDurationSeconds(const std::string& path);
 
 // The one check of a recording: it decodes, lasts `seconds` give or take `tolerance`, holds

@@ -64,19 +64,17 @@ class ProgramRun {
 
   // All diagnostics so far.
   std::string Log() const;
-  std::vector<std::string> LogLines() const;
   // Waits for a diagnostics line that contains text, counting only lines after the first
   // `skip` matching ones; returns the line or nothing on time-out.
   std::optional<std::string> WaitForLine(const std::string& text,
                                          std::chrono::milliseconds limit = 10s, int skip = 0);
   // The last status text and list snapshot (see "status:" and "lists:" lines).
-  std::string LastStatus() const;
-  std::string LastLists() const;
+  std::string LastStatus() const { return LastAfter("tonvale.status: status: "); }
+  std::string LastLists() const { return LastAfter("tonvale.status: lists: "); }
   int CountLines(const std::string& text) const;
 
   // The main window, once it is shown with its lists filled; empty on time-out.
   std::string WaitForMainWindow(std::chrono::milliseconds limit = 10s);
-  const std::string& mainWindow() const { return mainWindow_; }
 
   // SIGTERM: the window closes as through its close button.
   void Terminate();
@@ -85,10 +83,11 @@ class ProgramRun {
   bool running();
 
  private:
+  std::string LastAfter(const std::string& prefix) const;
+
   const ProgramHome& home_;
   std::string config_;
   std::string logPath_;
-  std::string mainWindow_;
   pid_t pid_ = -1;
   bool reaped_ = false;
   int exitCode_ = -1;
