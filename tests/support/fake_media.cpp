@@ -3,52 +3,41 @@
 namespace tonvale::testing {
 namespace {
 
-struct VectorPins : PinEnumerator {
-  std::vector<std::shared_ptr<FakePin>> pins;
-  size_t next = 0;
-  HRESULT Next(std::shared_ptr<Pin>* pin) override {
-    if (next >= pins.size())
-      return S_FALSE;
-    *pin = pins[next++];
-    return S_OK;
-  }
-  HRESULT Reset() override {
-    next = 0;
-    return S_OK;
+// Hands out the items of a list one by one, as the media layer's enumerators do.
+template <typename Base, typename Item, typename Out>
+struct ListEnumerator : Base {
+  std::vector<std::shared_ptr<Item>> items;
+  std::size_t next = 0;
+  explicit ListEnumerator(std::vector<std::shared_ptr<Item>> list) : items(std::move(list)) {}
+  HRESULT Next(std::shared_ptr<Out>* out) override {
+    return next < items.size() ? Give(S_OK, out, items[next++]) : S_FALSE;
   }
 };
 
-struct VectorDevices : MonikerEnumerator {
-  std::vector<std::shared_ptr<FakeDevice>> devices;
-  size_t next = 0;
-  HRESULT Next(std::shared_ptr<Moniker>* m) override {
-    if (next >= devices.size())
-      return S_FALSE;
-    *m = devices[next++];
-    return S_OK;
-  }
+struct Pins : ListEnumerator<PinEnumerator, FakePin, Pin> {
+  using ListEnumerator::ListEnumerator;
+  HRESULT Reset() override { return Keep(next, 0u); }
+};
+
+struct NoFiltergraph : CaptureGraphBuilder {
+  HRESULT SetFiltergraph(const std::shared_ptr<GraphBuilder>&) override { return S_OK; }
 };
 
 }  // namespace
 
 HRESULT FakeFilter::EnumPins(std::unique_ptr<PinEnumerator>* out) {
-  if (Failed(enumResult))
-    return enumResult;
-  auto e = std::make_unique<VectorPins>();
-  e->pins = pins;
-  *out = std::move(e);
-  return S_OK;
+  return Give(enumResult, out, std::make_unique<Pins>(pins));
+}
+
+HRESULT FakeMediaFactory::CreateCaptureGraphBuilder(std::shared_ptr<CaptureGraphBuilder>* b) {
+  return Give(S_OK, b, std::make_shared<NoFiltergraph>());
 }
 
 HRESULT FakeMediaFactory::CreateAudioInputEnumerator(std::unique_ptr<MonikerEnumerator>* out) {
-  if (Failed(enumeratorResult))
-    return enumeratorResult;
-  if (devices.empty())
+  if (Succeeded(enumeratorResult) && devices.empty())
     return S_FALSE;
-  auto e = std::make_unique<VectorDevices>();
-  e->devices = devices;
-  *out = std::move(e);
-  return S_OK;
+  using Devices = ListEnumerator<MonikerEnumerator, FakeDevice, Moniker>;
+  return Give(enumeratorResult, out, std::make_unique<Devices>(devices));
 }
 
 }  // namespace tonvale::testing

@@ -1,10 +1,10 @@
 #pragma once
 
 // In-memory fakes of the media layer: a graph that records what is done to it, filters with
-// chosen pins, devices with chosen names, and failures on demand.
+// chosen pins, devices with chosen names, and failures on demand (the *Result members).
 
+#include <algorithm>
 #include <deque>
-#include <map>
 #include <memory>
 #include <string>
 #include <tuple>
@@ -16,66 +16,58 @@ namespace tonvale::testing {
 
 using namespace tonvale::platform;  // NOLINT: test vocabulary
 
+// Hands `value` out when `result` is a success; returns `result`.
+template <typename T, typename V>
+HRESULT Give(HRESULT result, T* out, V&& value) {
+  if (Succeeded(result))
+    *out = std::forward<V>(value);
+  return result;
+}
+
+// Keeps what a call was given; returns `result`.
+template <typename T, typename V>
+HRESULT Keep(T& field, V&& value, HRESULT result = S_OK) {
+  field = std::forward<V>(value);
+  return result;
+}
+
 struct FakeMixer : AudioInputMixer {
   bool enabled = false;
   int enableCalls = 0;
   double level = 0.5;
   HRESULT levelResult = S_OK;
   HRESULT put_Enable(bool enable) override {
-    enabled = enable;
     ++enableCalls;
-    return S_OK;
+    return Keep(enabled, enable);
   }
-  HRESULT put_MixLevel(double value) override {
-    level = value;
-    return S_OK;
-  }
-  HRESULT get_MixLevel(double* value) override {
-    if (Succeeded(levelResult))
-      *value = level;
-    return levelResult;
-  }
+  HRESULT put_MixLevel(double value) override { return Keep(level, value); }
+  HRESULT get_MixLevel(double* value) override { return Give(levelResult, value, level); }
 };
 
 struct FakePin : Pin {
-  PinDirection direction = PinDirection::Input;
-  LineRole role = LineRole::Input;
+  PinDirection direction;
   std::string name;
+  LineRole role = LineRole::Input;
   std::shared_ptr<FakeMixer> mixer = std::make_shared<FakeMixer>();
   HRESULT directionResult = S_OK;
   HRESULT infoResult = S_OK;
   FakePin(PinDirection d, std::string n) : direction(d), name(std::move(n)) {}
-  HRESULT QueryDirection(PinDirection* d) override {
-    if (Succeeded(directionResult))
-      *d = direction;
-    return directionResult;
-  }
-  HRESULT QueryPinInfo(std::string* n) override {
-    if (Succeeded(infoResult))
-      *n = name;
-    return infoResult;
-  }
-  HRESULT QueryLineRole(LineRole* r) override {
-    *r = role;
-    return S_OK;
-  }
+  HRESULT QueryDirection(PinDirection* d) override { return Give(directionResult, d, direction); }
+  HRESULT QueryPinInfo(std::string* n) override { return Give(infoResult, n, name); }
+  HRESULT QueryLineRole(LineRole* r) override { return Give(S_OK, r, role); }
   HRESULT QueryMixer(std::shared_ptr<AudioInputMixer>* m) override {
-    if (!mixer)
-      return E_NOINTERFACE;
-    *m = mixer;
-    return S_OK;
+    return Give(mixer ? S_OK : E_NOINTERFACE, m, mixer);
   }
 };
 
-struct FakeFilter : Filter, std::enable_shared_from_this<FakeFilter> {
+struct FakeFilter : Filter {
   std::string kind;
   std::vector<std::shared_ptr<FakePin>> pins;
   HRESULT enumResult = S_OK;
   MediaEventSink* graph = nullptr;
   explicit FakeFilter(std::string k) : kind(std::move(k)) {}
   std::shared_ptr<FakePin> AddPin(PinDirection d, const std::string& name) {
-    pins.push_back(std::make_shared<FakePin>(d, name));
-    return pins.back();
+    return pins.emplace_back(std::make_shared<FakePin>(d, name));
   }
   HRESULT EnumPins(std::unique_ptr<PinEnumerator>* out) override;
   void JoinFilterGraph(MediaEventSink* g) override { graph = g; }
@@ -87,18 +79,11 @@ struct FakeFileWriter : FileSinkFilter {
   std::string fileName;
   HRESULT setFileNameResult = S_OK;
   FakeFileWriter() { filter->AddPin(PinDirection::Input, "in"); }
-  HRESULT SetMode(int m) override {
-    mode = m;
-    return S_OK;
-  }
+  HRESULT SetMode(int m) override { return Keep(mode, m); }
   HRESULT SetFileName(const std::string& path) override {
-    fileName = path;
-    return setFileNameResult;
+    return Keep(fileName, path, setFileNameResult);
   }
-  HRESULT QueryFilter(std::shared_ptr<Filter>* f) override {
-    *f = filter;
-    return S_OK;
-  }
+  HRESULT QueryFilter(std::shared_ptr<Filter>* f) override { return Give(S_OK, f, filter); }
 };
 
 struct FakeGraph : GraphBuilder,
@@ -106,16 +91,23 @@ struct FakeGraph : GraphBuilder,
                    MediaEvent,
                    MediaEventSink,
                    std::enable_shared_from_this<FakeGraph> {
+  using Event = std::tuple<long, std::intptr_t, std::intptr_t>;
   std::vector<std::pair<std::shared_ptr<Filter>, std::string>> filters;
-  std::vector<std::string> calls;  // "Run", "Pause", "Stop", "StopWhenReady", "Render", ...
+  std::vector<std::string> calls;  // "Run", "Pause", "Stop", "StopWhenReady", "Render"
   HRESULT runResult = S_OK;
   HRESULT renderResult = S_OK;
   HRESULT addResult = S_OK;
-  std::deque<std::tuple<long, std::intptr_t, std::intptr_t>> events;
-  std::vector<std::tuple<long, std::intptr_t, std::intptr_t>> freed;
+  std::deque<Event> events;
+  std::vector<Event> freed;
   NotifyFn notify;
   std::intptr_t notifyInstance = -1;
 
+  ~FakeGraph() override {
+    for (auto& [code, p1, p2] : events) FreeStandardEventParams(code, p1, p2);
+  }
+  HRESULT Call(const char* name, HRESULT result) {
+    return Keep(calls.emplace_back(), name, result);
+  }
   HRESULT AddFilter(const std::shared_ptr<Filter>& f, const std::string& name) override {
     if (Failed(addResult))
       return addResult;
@@ -124,47 +116,25 @@ struct FakeGraph : GraphBuilder,
     return S_OK;
   }
   HRESULT RemoveFilter(const std::shared_ptr<Filter>& f) override {
-    for (auto it = filters.begin(); it != filters.end(); ++it) {
-      if (it->first == f) {
-        f->JoinFilterGraph(nullptr);
-        filters.erase(it);
-        return S_OK;
-      }
-    }
-    return E_FAIL;
+    const auto removed = std::erase_if(filters, [&](const auto& e) { return e.first == f; });
+    if (removed > 0)
+      f->JoinFilterGraph(nullptr);
+    return removed > 0 ? S_OK : E_FAIL;
   }
-  HRESULT Render(const std::shared_ptr<Pin>&) override {
-    calls.push_back("Render");
-    return renderResult;
-  }
+  HRESULT Render(const std::shared_ptr<Pin>&) override { return Call("Render", renderResult); }
   HRESULT QueryMediaControl(std::shared_ptr<MediaControl>* c) override {
-    *c = std::shared_ptr<MediaControl>(shared_from_this(), this);
-    return S_OK;
+    return Give(S_OK, c, std::shared_ptr<MediaControl>(shared_from_this(), this));
   }
   HRESULT QueryMediaEvent(std::shared_ptr<MediaEvent>* e) override {
-    *e = std::shared_ptr<MediaEvent>(shared_from_this(), this);
-    return S_OK;
+    return Give(S_OK, e, std::shared_ptr<MediaEvent>(shared_from_this(), this));
   }
-  HRESULT Run() override {
-    calls.push_back("Run");
-    return runResult;
-  }
-  HRESULT Pause() override {
-    calls.push_back("Pause");
-    return S_OK;
-  }
-  HRESULT Stop() override {
-    calls.push_back("Stop");
-    return S_OK;
-  }
-  HRESULT StopWhenReady() override {
-    calls.push_back("StopWhenReady");
-    return S_OK;
-  }
+  HRESULT Run() override { return Call("Run", runResult); }
+  HRESULT Pause() override { return Call("Pause", S_OK); }
+  HRESULT Stop() override { return Call("Stop", S_OK); }
+  HRESULT StopWhenReady() override { return Call("StopWhenReady", S_OK); }
   HRESULT SetNotifyWindow(NotifyFn fn, std::intptr_t instance) override {
-    notify = std::move(fn);
     notifyInstance = instance;
-    return S_OK;
+    return Keep(notify, std::move(fn));
   }
   HRESULT GetEvent(long* code, std::intptr_t* p1, std::intptr_t* p2, int) override {
     if (events.empty())
@@ -182,44 +152,23 @@ struct FakeGraph : GraphBuilder,
     events.emplace_back(code, p1, p2);
   }
   bool Holds(const std::string& name) const {
-    for (const auto& f : filters)
-      if (f.second == name)
-        return true;
-    return false;
+    return std::ranges::any_of(filters, [&](const auto& f) { return f.second == name; });
   }
-  ~FakeGraph() override {
-    for (auto& [code, p1, p2] : events) FreeStandardEventParams(code, p1, p2);
-  }
-};
-
-struct FakeCaptureGraphBuilder : CaptureGraphBuilder {
-  HRESULT SetFiltergraph(const std::shared_ptr<GraphBuilder>&) override { return S_OK; }
 };
 
 struct FakeDevice : Moniker {
   std::string name;
-  std::shared_ptr<FakeFilter> filter;
+  std::shared_ptr<FakeFilter> filter = std::make_shared<FakeFilter>(name);
+  std::string id = "fake:" + name + ":" + std::to_string(reinterpret_cast<std::uintptr_t>(this));
   HRESULT nameResult = S_OK;
   HRESULT bindResult = S_OK;
   int binds = 0;
-  explicit FakeDevice(std::string n)
-      : name(std::move(n)), filter(std::make_shared<FakeFilter>(name)) {}
-  HRESULT ReadFriendlyName(std::string* n) override {
-    if (Succeeded(nameResult))
-      *n = name;
-    return nameResult;
-  }
-  std::string id = "fake:" + name + ":" + std::to_string(reinterpret_cast<std::uintptr_t>(this));
-  HRESULT ReadDeviceId(std::string* i) override {
-    *i = id;
-    return S_OK;
-  }
+  explicit FakeDevice(std::string n) : name(std::move(n)) {}
+  HRESULT ReadFriendlyName(std::string* n) override { return Give(nameResult, n, name); }
+  HRESULT ReadDeviceId(std::string* i) override { return Give(S_OK, i, id); }
   HRESULT BindToObject(std::shared_ptr<Filter>* f) override {
-    if (Failed(bindResult))
-      return bindResult;
-    ++binds;
-    *f = filter;
-    return S_OK;
+    binds += Succeeded(bindResult) ? 1 : 0;
+    return Give(bindResult, f, filter);
   }
 };
 
@@ -232,42 +181,32 @@ struct FakeMediaFactory : MediaFactory, DeviceEnumerator {
   HRESULT graphResult = S_OK;
   HRESULT enumeratorResult = S_OK;
 
+  // A device with these input lines, then its output pin.
   std::shared_ptr<FakeDevice> AddDevice(const std::string& name,
                                         const std::vector<std::string>& lines) {
-    auto device = std::make_shared<FakeDevice>(name);
+    auto& device = devices.emplace_back(std::make_shared<FakeDevice>(name));
     for (const auto& line : lines) device->filter->AddPin(PinDirection::Input, line);
     device->filter->AddPin(PinDirection::Output, "Capture");
-    devices.push_back(device);
     return device;
   }
   std::shared_ptr<FakeGraph> graph() const { return graphs.empty() ? nullptr : graphs.back(); }
 
   HRESULT CreateFilterGraph(std::shared_ptr<GraphBuilder>* g) override {
-    if (Failed(graphResult))
-      return graphResult;
-    graphs.push_back(std::make_shared<FakeGraph>());
-    *g = graphs.back();
-    return S_OK;
+    if (Succeeded(graphResult))
+      graphs.push_back(std::make_shared<FakeGraph>());
+    return Give(graphResult, g, graph());
   }
-  HRESULT CreateCaptureGraphBuilder(std::shared_ptr<CaptureGraphBuilder>* b) override {
-    *b = std::make_shared<FakeCaptureGraphBuilder>();
-    return S_OK;
-  }
+  HRESULT CreateCaptureGraphBuilder(std::shared_ptr<CaptureGraphBuilder>* b) override;
   HRESULT CreateFilter(const std::string& classId, std::shared_ptr<Filter>* f) override {
     if (!sinkInstalled || classId != kSinkClassId)
       return E_NOINTERFACE;
-    sinks.push_back(std::make_shared<FakeFilter>("WAV Dest"));
-    *f = sinks.back();
-    return S_OK;
+    return Give(S_OK, f, sinks.emplace_back(std::make_shared<FakeFilter>("WAV Dest")));
   }
   HRESULT CreateFileWriter(std::shared_ptr<FileSinkFilter>* w) override {
-    writers.push_back(std::make_shared<FakeFileWriter>());
-    *w = writers.back();
-    return S_OK;
+    return Give(S_OK, w, writers.emplace_back(std::make_shared<FakeFileWriter>()));
   }
   HRESULT CreateDeviceEnumerator(std::shared_ptr<DeviceEnumerator>* e) override {
-    *e = std::shared_ptr<DeviceEnumerator>(std::shared_ptr<void>(), this);
-    return S_OK;
+    return Give(S_OK, e, std::shared_ptr<DeviceEnumerator>(std::shared_ptr<void>(), this));
   }
   HRESULT CreateAudioInputEnumerator(std::unique_ptr<MonikerEnumerator>* out) override;
 };

@@ -23,13 +23,15 @@ std::vector<char*> ArgvOf(const std::vector<std::string>& argv) {
   return out;
 }
 
-bool WaitExited(pid_t pid, int timeoutMs, int* status) {
-  for (int waited = 0; waited <= timeoutMs; waited += 10) {
-    if (waitpid(pid, status, WNOHANG) == pid)
-      return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+// Asks every 20 ms until it holds or timeoutMs have passed; whether it held.
+template <typename Holds>
+bool WaitFor(int timeoutMs, Holds holds) {
+  for (int waited = 0; !holds(); waited += 20) {
+    if (waited >= timeoutMs)
+      return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
-  return false;
+  return true;
 }
 
 }  // namespace
@@ -64,7 +66,7 @@ void StopProcess(pid_t pid) {
     return;
   int status = 0;
   kill(pid, SIGTERM);
-  if (!WaitExited(pid, 3000, &status)) {
+  if (!WaitFor(3000, [&] { return waitpid(pid, &status, WNOHANG) == pid; })) {
     kill(pid, SIGKILL);
     waitpid(pid, &status, 0);
   }
@@ -136,14 +138,7 @@ bool PrivatePulse::StartPulseAudio(const std::vector<std::string>& nullSinks) {
                    " sink_properties=device.description=" + sink);
   }
   pid_ = StartProgram(argv);
-  if (pid_ <= 0)
-    return false;
-  for (int i = 0; i < 100; ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    if (pactl({"info"}) == 0)
-      return true;
-  }
-  return false;
+  return pid_ > 0 && WaitFor(5000, [this] { return pactl({"info"}) == 0; });
 }
 
 bool PrivatePulse::StartPipeWire(const std::vector<std::string>& nullSinks) {
@@ -154,8 +149,7 @@ bool PrivatePulse::StartPipeWire(const std::vector<std::string>& nullSinks) {
   if (dbus <= 0)
     return false;
   helpers_.push_back(dbus);
-  for (int i = 0; i < 100 && access(bus.c_str(), F_OK) != 0; ++i)
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  WaitFor(2000, [&] { return access(bus.c_str(), F_OK) == 0; });
   setenv("DBUS_SESSION_BUS_ADDRESS", ("unix:path=" + bus).c_str(), 1);
   // The server itself is the last to stop: its clients go first.
   pid_ = StartProgram({"pipewire"}, log);
@@ -163,20 +157,14 @@ bool PrivatePulse::StartPipeWire(const std::vector<std::string>& nullSinks) {
     return false;
   // Its clients connect only once its socket is there.
   const std::string socket = dir_ + "/pipewire-0";
-  for (int i = 0; i < 250 && access(socket.c_str(), F_OK) != 0; ++i)
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  WaitFor(5000, [&] { return access(socket.c_str(), F_OK) == 0; });
   for (const char* helper : {"wireplumber", "pipewire-pulse"}) {
     const pid_t pid = StartProgram({helper}, log);
     if (pid <= 0)
       return false;
     helpers_.push_back(pid);
   }
-  bool up = false;
-  for (int i = 0; i < 100 && !up; ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    up = pactl({"info"}) == 0;
-  }
-  if (!up)
+  if (!WaitFor(5000, [this] { return pactl({"info"}) == 0; }))
     return false;
   for (const auto& sink : nullSinks) {
     if (loadNullSink(sink) < 0)
@@ -224,14 +212,12 @@ int PrivatePulse::loadNullSink(const std::string& name, const std::string& descr
   if (pactl(argv, &out) != 0)
     return -1;
   // PipeWire makes the node after it has answered.
-  for (int i = 0; i < 100; ++i) {
+  const bool listed = WaitFor(2000, [&] {
     std::string sources;
-    if (pactl({"list", "short", "sources"}, &sources) == 0 &&
-        sources.find("\t" + name + ".monitor\t") != std::string::npos)
-      return std::atoi(out.c_str());
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return -1;
+    return pactl({"list", "short", "sources"}, &sources) == 0 &&
+           sources.find("\t" + name + ".monitor\t") != std::string::npos;
+  });
+  return listed ? std::atoi(out.c_str()) : -1;
 }
 
 pid_t PrivatePulse::playTone(const std::string& sink, int frequency, int bufferMs) {
