@@ -24,8 +24,7 @@ TEST_F(E2eTest, FreshInstallChoosesTheDefaultOutputsMonitorAndKeepsItWhenAnother
     EXPECT_EQ(program.LastStatus(), "Status : Ready");
     // Filling the lists at start-up never opens the input hint.
     EXPECT_TRUE(FindWindows("^How to select an input device$").empty());
-    program.Terminate();
-    EXPECT_EQ(program.WaitExit(), 0);
+    Close(program);
   }
   ASSERT_EQ(pulse().pactl({"set-default-sink", kSinkA}), 0);
   EXPECT_EQ(home.Setting("Option/nSearchFlag"), "1");
@@ -42,8 +41,7 @@ TEST_F(E2eTest, FreshInstallChoosesTheDefaultOutputsMonitorAndKeepsItWhenAnother
   ASSERT_FALSE(again.WaitForMainWindow().empty()) << again.Log();
   EXPECT_NE(again.LastLists().find("cards=2/3 ["), std::string::npos) << again.LastLists();
   EXPECT_NE(again.LastLists().find("lines=0/1 [Monitor of tonvale_b]"), std::string::npos);
-  again.Terminate();
-  EXPECT_EQ(again.WaitExit(), 0);
+  Close(again);
   ASSERT_EQ(pulse().pactl({"unload-module", std::to_string(added)}), 0);
 }
 
@@ -70,12 +68,8 @@ TEST_F(E2eTest, RecordsTheChosenDeviceAndNotTheOther) {
               std::string::npos)
         << program.LastLists();
 
-    ASSERT_TRUE(PressKey("ctrl+alt+r"));
-    ASSERT_TRUE(program.WaitForLine("Used Time: 00:00:02")) << program.Log();
-    ASSERT_TRUE(PressKey("ctrl+alt+s"));
-    ASSERT_TRUE(program.WaitForLine("status: Status : Ready", 10s, 1)) << program.Log();
-    program.Terminate();
-    EXPECT_EQ(program.WaitExit(), 0);
+    RecordWithHotkeys(program, "00:00:02");
+    Close(program);
 
     ExpectTone(output, 2.5, 0.8, c.pitch);
   }
@@ -125,8 +119,7 @@ TEST_F(E2eTest, UnloadingTheRecordedSinkEmptiesTheListsAndSaysSo) {
     EXPECT_TRUE(WaitWindowGone(box));
     EXPECT_TRUE(program.running());
 
-    program.Terminate();
-    EXPECT_EQ(program.WaitExit(), 0);
+    Close(program);
     // The remembered positions stay as they were, for the device's return.
     EXPECT_EQ(home.Setting("Option/nSoundCaptureIndex"), "2");
     EXPECT_EQ(home.Setting("Option/nCapturePinIndex"), "0");
@@ -155,8 +148,7 @@ TEST_F(E2eTest, NoCaptureDeviceShowsTheBoxAndEndsWithoutWritingSettings) {
     }
     ASSERT_TRUE(program.Start());
     ASSERT_TRUE(program.WaitForLine("lists: cards=0/1 [Monitor of Dummy Output]")) << program.Log();
-    program.Terminate();
-    EXPECT_EQ(program.WaitExit(), 0);
+    Close(program);
     return;
   }
   ASSERT_TRUE(program.Start());

@@ -30,16 +30,11 @@ TEST_F(E2eTest, SecondInstanceIsToldStartRecordIsTaken) {
   EXPECT_FALSE(second.WaitForMainWindow().empty()) << second.Log();
   EXPECT_EQ(second.CountLines("box:"), 1);
 
-  ASSERT_TRUE(PressKey("ctrl+alt+r"));
-  EXPECT_TRUE(first.WaitForLine("Used Time: 00:00:00")) << first.Log();
-  ASSERT_TRUE(PressKey("ctrl+alt+s"));
-  EXPECT_TRUE(first.WaitForLine("status: Status : Ready", 10s, 1)) << first.Log();
+  RecordWithHotkeys(first, "00:00:00");
   EXPECT_EQ(second.CountLines("Used Time"), 0);
 
-  second.Terminate();
-  EXPECT_EQ(second.WaitExit(), 0);
-  first.Terminate();
-  EXPECT_EQ(first.WaitExit(), 0);
+  Close(second);
+  Close(first);
 }
 
 TEST_F(E2eTest, CombinationTypedIntoTheFieldWorksAtOnceAndIsStored) {
@@ -72,13 +67,9 @@ TEST_F(E2eTest, CombinationTypedIntoTheFieldWorksAtOnceAndIsStored) {
   ASSERT_TRUE(PressKey("ctrl+alt+r"));
   std::this_thread::sleep_for(700ms);
   EXPECT_EQ(program.CountLines("Used Time"), 0);
-  ASSERT_TRUE(PressKey("ctrl+alt+t"));
-  EXPECT_TRUE(program.WaitForLine("Used Time: 00:00:00")) << program.Log();
-  ASSERT_TRUE(PressKey("ctrl+alt+s"));
-  EXPECT_TRUE(program.WaitForLine("status: Status : Ready", 10s, 1)) << program.Log();
+  RecordWithHotkeys(program, "00:00:00", "ctrl+alt+t");
 
-  program.Terminate();
-  EXPECT_EQ(program.WaitExit(), 0);
+  Close(program);
   EXPECT_EQ(home.Setting("HotKey/mHotKey[0].nVirtualKey"), "84");
 }
 

@@ -28,8 +28,7 @@ TEST_F(E2eTest, HotkeysRecordTheMonitorOfANullSinkToAnMp3) {
   std::this_thread::sleep_for(3s);
   ASSERT_EQ(RunProgram({"xdotool", "key", "ctrl+alt+s"}), 0);
   ASSERT_TRUE(program.WaitForLine("status: Status : Ready", 10s, 1)) << program.Log();
-  program.Terminate();
-  EXPECT_EQ(program.WaitExit(), 0);
+  Close(program);
   StopProcess(other);
   pulse().stopTone(tone);
 

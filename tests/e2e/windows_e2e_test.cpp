@@ -81,8 +81,7 @@ TEST_F(E2eTest, MainWindowAboutBoxAndInputHintAsShown) {
   EXPECT_TRUE(WaitWindowGone(hint));
   EXPECT_EQ(home.Setting("Option/b_only_once"), "1");
 
-  program.Terminate();
-  EXPECT_EQ(program.WaitExit(), 0);
+  Close(program);
 }
 
 }  // namespace

@@ -57,12 +57,8 @@ TEST_F(E2eTest, KilledMidRecordingKeepsPlayableFilesAndTheNextStartRecords) {
   ASSERT_TRUE(again.Start());
   ASSERT_FALSE(again.WaitForMainWindow().empty()) << again.Log();
   ExpectTone(home.tempWav(), recorded - 0.25, 0.75, 1000);
-  ASSERT_TRUE(PressKey("ctrl+alt+r"));
-  ASSERT_TRUE(again.WaitForLine("Used Time: 00:00:02")) << again.Log();
-  ASSERT_TRUE(PressKey("ctrl+alt+s"));
-  ASSERT_TRUE(again.WaitForLine("status: Status : Ready", 10s, 1)) << again.Log();
-  again.Terminate();
-  EXPECT_EQ(again.WaitExit(), 0);
+  RecordWithHotkeys(again, "00:00:02");
+  Close(again);
   const AudioAnalysis next = ExpectTone(output, 2.5, 0.8, 1000);
   ExpectTone(home.tempWav(), next.durationSeconds, 0.1, 1000);
   pulse().stopTone(tone);
@@ -159,8 +155,7 @@ TEST_F(E2eTest, HostileSettingsStartNormallyAndWriteNothingUnnamed) {
       std::this_thread::sleep_for(300ms);
     }
     ASSERT_TRUE(program.running());
-    program.Terminate();
-    EXPECT_EQ(program.WaitExit(), 0);
+    Close(program);
     if (c.records) {
       EXPECT_TRUE(AnalyzeAudioFile(named).ok);
     }

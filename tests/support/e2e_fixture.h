@@ -36,6 +36,22 @@ class E2eTest : public ::testing::Test {
 
   static PrivatePulse& pulse() { return *pulse_; }
 
+  // Presses Start Record, waits until the count shows `until`, presses Stop Record and
+  // waits for Ready.
+  static void RecordWithHotkeys(ProgramRun& program, const std::string& until = "00:00:02",
+                                const std::string& start = "ctrl+alt+r",
+                                const std::string& stop = "ctrl+alt+s") {
+    EXPECT_TRUE(PressKey(start));
+    EXPECT_TRUE(program.WaitForLine("Used Time: " + until)) << program.Log();
+    EXPECT_TRUE(PressKey(stop));
+    EXPECT_TRUE(program.WaitForLine("status: Status : Ready", 10s, 1)) << program.Log();
+  }
+  // Closes the program through its close command, as SIGTERM does; it ends with status 0.
+  static void Close(ProgramRun& program) {
+    program.Terminate();
+    EXPECT_EQ(program.WaitExit(), 0) << program.Log();
+  }
+
   // Settings of a program that has run before: the hint is off, the line search done, the
   // device chosen by its position alone.
   void SettingsForDevice(int soundCard, const std::string& output) {
