@@ -193,6 +193,7 @@ void RecorderEngine::OnRecord() {
       m_pMC->Run();
     }
     controls_.SetTimer(kTimerId, kTimerPeriodMs);
+    controls_.EnableControl(id::kRecord, false);
     m_bPaused = 0;
     return;
   }
@@ -219,6 +220,7 @@ void RecorderEngine::OnRecord() {
     qCWarning(lcRecorder) << "could not store the output path for the sink";
   }
   if (Failed(BuildChain())) {
+    RemoveSinkAndWriter();
     outputClaim_.Release();
     return;
   }
@@ -379,8 +381,20 @@ HRESULT RecorderEngine::BuildChain() {
         kErrorCaption, platform::MessageBoxes::Icon::None);
     return E_NOINTERFACE;
   }
+  hr = ConnectWriter();
+  if (Failed(hr)) {
+    services_.boxes.Show(controls_.owner(),
+                         QStringLiteral("The recording cannot start: the capture device could "
+                                        "not be connected to the file writer (error 0x%1).")
+                             .arg(static_cast<quint32>(hr), 8, 16, QLatin1Char('0')),
+                         kErrorCaption, platform::MessageBoxes::Icon::Stop);
+  }
+  return hr;
+}
+
+HRESULT RecorderEngine::ConnectWriter() {
   std::shared_ptr<platform::FileSinkFilter> writer;
-  hr = services_.media.CreateFileWriter(&writer);
+  HRESULT hr = services_.media.CreateFileWriter(&writer);
   if (Failed(hr) || !writer) {
     return E_NOINTERFACE;
   }

@@ -95,6 +95,8 @@ class RecorderEngine {
   HRESULT CreateCaptureGraph();
   void ResetGraphMembers();
   HRESULT BuildChain();
+  // The file writer after the sink, and the capture pin rendered into them.
+  HRESULT ConnectWriter();
   static HRESULT PinAtPosition(const std::shared_ptr<platform::Filter>& filter,
                                platform::PinDirection direction, int n,
                                std::shared_ptr<platform::Pin>* pin);
