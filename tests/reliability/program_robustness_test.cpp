@@ -51,6 +51,7 @@ TEST_F(E2eTest, KilledMidRecordingKeepsPlayableFilesAndTheNextStartRecords) {
   ASSERT_TRUE(mp3.ok) << mp3.error;
   EXPECT_NEAR(mp3.durationSeconds, recorded - 0.25, 0.75);
   EXPECT_NEAR(mp3.dominantFrequencyHz, 1000.0, 15.0);
+  EXPECT_LT(HeaderDurationSeconds(output), 0);
   // The next start gives the temporary WAV the length its header never got, then records
   // over the remains.
   ProgramRun again(home);
