@@ -10,8 +10,6 @@
 
 namespace tonvale::app {
 
-namespace {}  // namespace
-
 InputHintDialog::InputHintDialog(platform::ProfileStore& profile, QWidget* parent)
     : QDialog(parent), m_profile(profile) {
   const auto controls =

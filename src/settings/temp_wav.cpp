@@ -56,6 +56,10 @@ bool IsFolder(const QString& path) {
   return ::stat(QFile::encodeName(path).constData(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+// A recording that was killed leaves a WAV whose header still states the placeholder sizes
+// written at its start. Sets the RIFF and data sizes from the file's length (whole sample
+// frames, at most 0xFFFFFFFF) so that readers play what is there; leaves finished files and
+// anything that is not a WAV alone. Returns whether it changed the header.
 bool RepairOpenWav(int fd) {
   QFile file;
   if (!file.open(fd, QIODevice::ReadWrite, QFileDevice::DontCloseHandle))
@@ -203,16 +207,6 @@ TempWavClaim TempWavClaim::Take(const QString& folder) {
                                 .arg(folder));
   qCWarning(lcTempWav, "Could not claim a temporary WAV in %s", qPrintable(folder));
   return claim;
-}
-
-bool RepairUnfinishedWav(const QString& path) {
-  QString problem;
-  const int fd = OpenOwnFile(path, 0, &problem);
-  if (fd < 0)
-    return false;
-  const bool repaired = RepairOpenWav(fd);
-  ::close(fd);
-  return repaired;
 }
 
 }  // namespace tonvale::settings

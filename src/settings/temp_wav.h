@@ -46,11 +46,4 @@ class TempWavClaim {
   QStringList problems_;
 };
 
-// A recording that was killed leaves a WAV whose header still states the placeholder sizes
-// written at its start. Sets the RIFF and data sizes from the file's length (whole sample
-// frames, at most 0xFFFFFFFF) so that readers play what is there. Leaves finished files,
-// anything that is not a WAV, and anything but the user's own regular file alone; returns
-// whether it changed the header.
-bool RepairUnfinishedWav(const QString& path);
-
 }  // namespace tonvale::settings
