@@ -1,5 +1,6 @@
 #include "app/recorder_dialog.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QContextMenuEvent>
@@ -326,6 +327,13 @@ void RecorderDialog::OnSysCommand(int command) {
 }
 
 void RecorderDialog::OnHotKey(int id) {
+  // A press arrives in whatever event loop runs. While one of the program's boxes or dialogs
+  // is open, the handler that opened it has not returned, so the hotkey waits for nobody and
+  // does nothing.
+  if (QWidget* modal = QApplication::activeModalWidget(); modal != nullptr && modal != this) {
+    qCDebug(lcStatus) << "hotkey ignored: a box or dialog is open";
+    return;
+  }
   switch (hotkeys::CommandForHotKeyId(id)) {
     case hotkeys::HotkeyCommand::Record:
       OnRecord();
