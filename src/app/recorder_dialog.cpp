@@ -173,6 +173,8 @@ void RecorderDialog::ConnectHandlers() {
       m_hotkeys.OnFieldKillFocus(entry, *field, m_services.hotkeys, m_services.boxes, this,
                                  m_services.profile);
     });
+    field->SetKeyMapper(
+        [this](std::uint32_t key) { return m_services.hotkeys.VirtualKeyOfNativeKey(key); });
   }
   m_services.hotkeys.SetHandler([this](int id) { OnHotKey(id); });
 }

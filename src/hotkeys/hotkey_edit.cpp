@@ -25,6 +25,7 @@ constexpr std::pair<int, unsigned> kKeyTable[] = {
     {Qt::Key_Meta, 0x5B},
 #endif
     {Qt::Key_Alt, kVkMenu},
+    {Qt::Key_AltGr, kVkAltGr},
     {Qt::Key_Pause, 0x13},
     {Qt::Key_Escape, 0x1B},
     {Qt::Key_Space, 0x20},
@@ -114,9 +115,19 @@ unsigned ModifierBit(unsigned vk) {
       return kModCtrl;
     case kVkMenu:
       return kModAlt;
+    case kVkAltGr:
+      return kModCtrl | kModAlt;
     default:
       return 0;
   }
+}
+
+// The modifier bits of a key event's state.
+unsigned HeldModifiers(Qt::KeyboardModifiers modifiers) {
+  return (modifiers.testFlag(Qt::ShiftModifier) ? kModShift : 0) |
+         (modifiers.testFlag(Qt::ControlModifier) ? kModCtrl : 0) |
+         (modifiers.testFlag(Qt::AltModifier) ? kModAlt : 0) |
+         (modifiers.testFlag(Qt::GroupSwitchModifier) ? kModCtrl | kModAlt : 0);
 }
 
 }  // namespace
@@ -225,9 +236,16 @@ bool HotkeyEdit::event(QEvent* e) {
 void HotkeyEdit::keyPressEvent(QKeyEvent* e) {
   // Consumed whatever the key, so nothing is typed and the dialog never sees Enter or Escape.
   e->accept();
-  const unsigned vk = VirtualKeyFromQt(e->key(), e->modifiers());
+  unsigned vk = VirtualKeyFromQt(e->key(), e->modifiers());
+  if (ModifierBit(vk) == 0 && !e->modifiers().testFlag(Qt::KeypadModifier) && keyMapper_) {
+    if (const unsigned mapped = keyMapper_(e->nativeScanCode()))
+      vk = mapped;
+  }
   if (vk == 0)
     return;
+  // A modifier released where this field could not see it (the keyboard was grabbed away,
+  // for one by this field's own hotkey) is no longer held.
+  fsHeld &= HeldModifiers(e->modifiers()) | ModifierBit(vk);
   KeyDown(vk);
   ShowKeyName();
 }
@@ -242,6 +260,12 @@ void HotkeyEdit::keyReleaseEvent(QKeyEvent* e) {
   KeyUp(vk);
   ShowKeyName();
   QLineEdit::keyReleaseEvent(e);
+}
+
+void HotkeyEdit::focusInEvent(QFocusEvent* e) {
+  // Whatever was held when the field lost the focus was released elsewhere.
+  fsHeld = 0;
+  QLineEdit::focusInEvent(e);
 }
 
 void HotkeyEdit::focusOutEvent(QFocusEvent* e) {

@@ -7,6 +7,8 @@
 
 #include <QLineEdit>
 #include <QString>
+#include <cstdint>
+#include <functional>
 
 #include "platform/services.h"
 
@@ -16,10 +18,11 @@ using platform::kModAlt;
 using platform::kModCtrl;
 using platform::kModShift;
 
-// Generic virtual-key codes of the modifier keys.
+// Generic virtual-key codes of the modifier keys, and AltGr's, which holds Ctrl and Alt.
 inline constexpr unsigned kVkShift = 0x10;
 inline constexpr unsigned kVkControl = 0x11;
 inline constexpr unsigned kVkMenu = 0x12;
+inline constexpr unsigned kVkAltGr = 0xA5;
 
 // The Windows virtual-key code of a Qt key, 0 when the key has none. Qt::KeypadModifier
 // selects the numeric keypad codes; Shift-produced symbols of a US layout map back to the key
@@ -45,6 +48,12 @@ class HotkeyEdit : public QLineEdit {
   unsigned GetVirtualKey() const { return nVirtualKey; }
   // Rebuilds the text from fsModifiers and nVirtualKey. Returns 1.
   int ShowKeyName();
+  // Names a pressed key (other than a modifier or a keypad key) by its native key code
+  // through the keyboard layout in use, as the hotkey registration does; where it gives 0,
+  // the key's Qt code decides.
+  void SetKeyMapper(std::function<unsigned(std::uint32_t nativeKey)> mapper) {
+    keyMapper_ = std::move(mapper);
+  }
 
   // The captured combination and the modifiers currently held, as far as the key events
   // reaching this field tell (a release that happens after the focus has gone is not seen).
@@ -60,9 +69,11 @@ class HotkeyEdit : public QLineEdit {
   bool event(QEvent* e) override;
   void keyPressEvent(QKeyEvent* e) override;
   void keyReleaseEvent(QKeyEvent* e) override;
+  void focusInEvent(QFocusEvent* e) override;
   void focusOutEvent(QFocusEvent* e) override;
 
  private:
+  std::function<unsigned(std::uint32_t)> keyMapper_;
   void KeyDown(unsigned vk);
   void KeyUp(unsigned vk);
 };

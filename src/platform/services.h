@@ -6,6 +6,7 @@
 
 #include <QString>
 #include <cstdint>
+#include <cstdint>
 #include <functional>
 
 class QWidget;
@@ -59,6 +60,10 @@ class HotkeyRegistrar {
   // True when the combination is now reserved for this program.
   virtual bool RegisterHotKey(int id, unsigned modifiers, unsigned virtualKey) = 0;
   virtual void UnregisterHotKey(int id) = 0;
+  // The virtual-key code of the key with this native key code (the X keycode of a key event)
+  // in the keyboard layout in use, the code the registration of that key takes; 0 when the
+  // registrar cannot tell.
+  virtual unsigned VirtualKeyOfNativeKey(std::uint32_t /*nativeKey*/) const { return 0; }
 };
 
 // The desktop's handlers: opening a file or a web address with the user's program.

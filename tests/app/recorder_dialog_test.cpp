@@ -8,6 +8,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDialog>
 #include <QDir>
 #include <QLabel>
 #include <QTemporaryDir>
@@ -27,14 +28,13 @@ namespace {
 using namespace Qt::Literals::StringLiterals;
 
 struct FakeSaveDialog : platform::SaveFileDialog {
-  bool accept = true;
-  QString answer;
+  QString answer;    // null: cancelled
   QStringList seen;  // title, folder, filter
   bool GetSaveFileName(QWidget*, const QString& title, const QString& dir, const QString&,
                        const QString& filter, QString* chosen) override {
     seen = {title, dir, filter};
-    *chosen = accept ? answer : *chosen;
-    return accept;
+    *chosen = answer.isNull() ? *chosen : answer;
+    return !answer.isNull();
   }
 };
 
@@ -66,57 +66,45 @@ class DialogTest : public ::testing::Test {
   FakeSaveDialog saveDialog;
 };
 
-TEST_F(DialogTest, StartUpFillsTheWindowAndCloseEndsTheRecordingAndWritesEverySettingInOrder) {
-  auto d = Start();
-  d->show();
-  QApplication::processEvents();
-  EXPECT_EQ(Text(*d, 1008), dir.filePath(u"a.mp3"_s));
-  // Out of use: the homepage button, Pause, the volume slider and its labels.
-  const std::set<int> hidden = {1046, 1002, 1038, 1052, 1053};
-  for (const resources::ControlTemplate& c :
-       resources::Template(resources::kMainTemplate)->controls)
-    EXPECT_TRUE(!d->control(c.id) || d->control(c.id)->isVisible() != hidden.count(c.id)) << c.id;
-  EXPECT_EQ(qobject_cast<QComboBox*>(d->control(1011))->currentIndex(), 1) << "the monitor";
-  EXPECT_EQ(Text(*d, 1058), u"Ctrl + Alt + r"_s);
-  EXPECT_EQ(Text(*d, 1059), u"Ctrl + Alt + s"_s);
-  EXPECT_EQ(hotkeys.registered.size(), 2u);
-  EXPECT_EQ(d->engine().tempWavFile(), dir.filePath(u"qorntemp.wav"_s));
-  EXPECT_EQ(d->engine().onlyOnce(), 0);  // read after the lists are filled
-  EXPECT_EQ(QApplication::focusWidget(), d->control(1008));
-  EXPECT_TRUE(boxes.shown.empty());
-  EXPECT_TRUE(profile.writes.empty());
-
-  d->control(1008)->setProperty("text", dir.filePath(u"typed.mp3"_s));
-  d->OnRecord();
-  ASSERT_TRUE(d->engine().recording());
-  auto graph = media.graph();
-  d->close();
-  EXPECT_EQ(graph->calls.back(), "StopWhenReady");  // the files are complete
+// Start-up fills the window. Escape, Enter and the close end it and the recording (its files
+// complete); only the close writes the settings, every one in order.
+TEST_F(DialogTest, StartUpFillsTheWindowAndItsEndFinishesTheRecordingAndOnlyTheCloseWrites) {
   QStringList written = {u"Option/nSoundCaptureIndex"_s, u"Option/nCapturePinIndex"_s,
                          u"Option/nSearchFlag"_s, u"Option/strSoundCaptureName"_s,
                          u"Option/output_wav_file"_s};
   for (int i : {0, 1})
     for (const char* key : {"fsModifiers", "nVirtualKey", "nSpeedData"})
       written << u"HotKey/mHotKey[%1].%2"_s.arg(i).arg(QLatin1String(key));
-  EXPECT_EQ(QStringList(profile.writes.begin(), profile.writes.end()), written);
-  EXPECT_EQ(profile.values[u"Option/output_wav_file"_s], dir.filePath(u"typed.mp3"_s));
-  EXPECT_EQ(profile.values[u"Option/nCapturePinIndex"_s], u"1"_s);  // the monitor
-  EXPECT_TRUE(hotkeys.registered.empty());
-  EXPECT_FALSE(d->engine().hasGraph());
-}
-
-TEST_F(DialogTest, EscapeAndEnterEndTheDialogWithoutWritingAndFinishTheRecording) {
-  for (Qt::Key key : {Qt::Key_Escape, Qt::Key_Return}) {
+  for (const int key : {int(Qt::Key_Escape), int(Qt::Key_Return), 0}) {  // 0: the close
     SCOPED_TRACE(key);
     auto d = Start();
     d->show();
+    QApplication::processEvents();
+    EXPECT_EQ(Text(*d, 1008), dir.filePath(u"a.mp3"_s));
+    // Out of use: the homepage button, Pause, the volume slider and its labels.
+    const std::set<int> hidden = {1046, 1002, 1038, 1052, 1053};
+    for (const resources::ControlTemplate& c :
+         resources::Template(resources::kMainTemplate)->controls)
+      EXPECT_TRUE(!d->control(c.id) || d->control(c.id)->isVisible() != hidden.count(c.id)) << c.id;
+    EXPECT_EQ(qobject_cast<QComboBox*>(d->control(1011))->currentIndex(), 1) << "the monitor";
+    EXPECT_EQ(std::tuple(Text(*d, 1058), Text(*d, 1059), hotkeys.registered.size()),
+              std::tuple(u"Ctrl + Alt + r"_s, u"Ctrl + Alt + s"_s, 2u));
+    EXPECT_EQ(d->engine().tempWavFile(), dir.filePath(u"qorntemp.wav"_s));
+    EXPECT_EQ(d->engine().onlyOnce(), 0);  // read after the lists are filled
+    EXPECT_EQ(QApplication::focusWidget(), d->control(1008));
+    EXPECT_TRUE(boxes.shown.empty() && profile.writes.empty());
+
+    d->control(1008)->setProperty("text", dir.filePath(u"typed.mp3"_s));
     d->OnRecord();
-    auto graph = media.graph();
-    QTest::keyClick(d->control(1008), key);
-    EXPECT_FALSE(d->isVisible());
-    EXPECT_TRUE(profile.writes.empty());
-    EXPECT_EQ(graph->calls.back(), "StopWhenReady");
+    ASSERT_TRUE(d->engine().recording());
+    key ? QTest::keyClick(d->control(1008), Qt::Key(key)) : void(d->close());
+    EXPECT_EQ(std::tuple(d->isVisible(), d->engine().hasGraph(), media.graph()->calls.back()),
+              std::tuple(false, false, "StopWhenReady"));
   }
+  EXPECT_EQ(profile.writes, written);
+  EXPECT_EQ(profile.values[u"Option/output_wav_file"_s], dir.filePath(u"typed.mp3"_s));
+  EXPECT_EQ(profile.values[u"Option/nCapturePinIndex"_s], u"1"_s);  // the monitor
+  EXPECT_TRUE(hotkeys.registered.empty());
 }
 
 TEST_F(DialogTest, WithoutAPrivateTemporaryWavNothingRecords) {
@@ -130,11 +118,25 @@ TEST_F(DialogTest, WithoutAPrivateTemporaryWavNothingRecords) {
   auto d = Start();
   d->OnRecord();
   ASSERT_EQ(boxes.shown.size(), 2u) << "at start-up, and again on Record";
-  EXPECT_EQ(boxes.shown[0].text, boxes.shown[1].text);
-  EXPECT_EQ(boxes.shown[1].caption, u"Error"_s);
   EXPECT_TRUE(boxes.shown[1].text.contains(taken.fileName())) << boxes.shown[1].text.toStdString();
+  EXPECT_EQ(std::tuple(boxes.shown[0].text, boxes.shown[1].caption, d->engine().recording(),
+                       media.writers.size()),
+            std::tuple(boxes.shown[1].text, u"Error"_s, false, 0u));
+}
+
+// A hotkey pressed while one of the program's boxes or dialogs is open does nothing: the
+// handler that opened it has not returned.
+TEST_F(DialogTest, HotkeysDoNothingWhileABoxIsOpen) {
+  auto d = Start();
+  d->show();
+  QDialog box(d.get());
+  box.setModal(true);
+  box.show();
+  hotkeys.handler(0xA100);
   EXPECT_FALSE(d->engine().recording());
-  EXPECT_TRUE(media.writers.empty());
+  box.close();
+  hotkeys.handler(0xA100);
+  EXPECT_TRUE(d->engine().recording());
 }
 
 TEST_F(DialogTest, GraphEventsArriveAsQueuedWindowEvents) {
@@ -157,15 +159,15 @@ TEST_F(DialogTest, BrowseForcesTheMp3ExtensionAndStoresAtOnceAndHelpOpensTheIntr
   d->OnBrowse();
   EXPECT_EQ(Text(*d, 1008), stored);
   EXPECT_EQ(profile.values[u"Option/output_wav_file"_s], stored);
-  EXPECT_EQ(profile.writes, std::vector<QString>{u"Option/output_wav_file"_s});
-  saveDialog.accept = false;
+  EXPECT_EQ(profile.writes, QStringList{u"Option/output_wav_file"_s});
+  saveDialog.answer = QString();
   d->OnBrowse();  // starts in the stored file's folder; cancelled, it changes nothing
   EXPECT_EQ(saveDialog.seen,
             (QStringList{u"Select Output"_s, u"/My.Music"_s, u"mp3 file(*.mp3)"_s}));
-  EXPECT_EQ(profile.writes.size(), 1u);
+  EXPECT_EQ(profile.writes.size(), 1);
   EXPECT_EQ(Text(*d, 1008), stored);
   d->OnHelpButton();
-  EXPECT_EQ(desktop.opened, std::vector<QString>{u"file:///help/Introduction.html"_s});
+  EXPECT_EQ(desktop.opened, QStringList{u"file:///help/Introduction.html"_s});
 }
 
 // The box shows the last choice OK took (ticked at first); only OK (Enter, the default)
@@ -184,7 +186,7 @@ TEST(InputHintDialog, OnlyOkStoresTheBox) {
     EXPECT_FALSE(dialog.isVisible());
     const bool ok = key == Qt::Key_Return;
     EXPECT_EQ(dialog.result(), ok ? QDialog::Accepted : QDialog::Rejected);
-    EXPECT_EQ(profile.writes.size(), ok ? 1u : 0u);
+    EXPECT_EQ(profile.writes.size(), ok ? 1 : 0);
     EXPECT_EQ(dialog.m_bDontShowAgain, ok ? 0 : 1);
   }
   EXPECT_EQ(profile.values[u"Option/b_only_once"_s], u"0"_s);

@@ -7,6 +7,7 @@
 #include <xcb/xcb.h>
 
 #include <QTest>
+#include <array>
 #include <cstdlib>
 
 #include "private_server.h"
@@ -33,11 +34,10 @@ TEST(X11Hotkeys, OnlyTheExactCombinationOfItsOneHolderReachesTheHandlerAndFollow
   b.SetHandler([&](int id) { ids.push_back(id); });
   ASSERT_TRUE(a.RegisterHotKey(kStart, kCtrlAlt, kVkR));
   ASSERT_TRUE(a.RegisterHotKey(kStop, kCtrl, kVkR));
-  // X lets one client grab a combination twice; a second id must still be refused, and the
-  // refusal leaves the first id's grab alone.
+  // X lets one client grab a combination twice; a second id is refused, the first id's grab kept.
   EXPECT_FALSE(a.RegisterHotKey(kStop + 1, kCtrl, kVkR));
-  // Other modifiers or the bare key are not a combination; the Stop press at the end tells
-  // when they would have arrived. Caps Lock and Num Lock on do not matter.
+  // Other modifiers or the bare key are not a combination (the Stop press at the end tells when
+  // they would have arrived); Caps Lock and Num Lock do not matter.
   ASSERT_TRUE(PressAndWait({"ctrl+alt+r", "ctrl+shift+alt+r", "r", "Caps_Lock", "ctrl+alt+r",
                             "Caps_Lock", "Num_Lock", "ctrl+alt+r", "Num_Lock", "ctrl+r"},
                            ids, 4));
@@ -50,8 +50,7 @@ TEST(X11Hotkeys, OnlyTheExactCombinationOfItsOneHolderReachesTheHandlerAndFollow
   ASSERT_TRUE(PressAndWait({"ctrl+alt+r"}, ids, 5));
   EXPECT_EQ(ids.back(), kStart);
 
-  // Another client gives the last keycode the key r, then takes it away again; it learns
-  // whether b holds Ctrl+Alt+that keycode by trying to grab it itself.
+  // Another client maps r to the last keycode and back: b's grab follows, as its own grab tells.
   xcb_connection_t* conn = xcb_connect(nullptr, nullptr);
   const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(conn)).data->root;
   const xcb_keycode_t spare = xcb_get_setup(conn)->max_keycode;
@@ -71,6 +70,35 @@ TEST(X11Hotkeys, OnlyTheExactCombinationOfItsOneHolderReachesTheHandlerAndFollow
     EXPECT_TRUE(QTest::qWaitFor([&] { return held() == (key == XK_r); }, 5000)) << key;
   }
   xcb_disconnect(conn);
+}
+
+// Keys of German and French layouts are named by the code that grabs the very key pressed:
+// "#" and "ö" by their place, "&" by the digit on its shifted level, not by a US symbol's key.
+TEST(X11Hotkeys, KeysOfOtherLayoutsAreNamedAndGrabbedWhereTheyAre) {
+  testing::PrivateXvfb xvfb;
+  ASSERT_TRUE(xvfb.started());
+  qputenv("DISPLAY", xvfb.display().c_str());
+  xcb_connection_t* conn = xcb_connect(nullptr, nullptr);
+  const std::pair<xcb_keycode_t, std::array<xcb_keysym_t, 2>> layout[] = {
+      {51, {XK_numbersign, XK_apostrophe}},
+      {47, {XK_odiaeresis, XK_Odiaeresis}},
+      {10, {XK_ampersand, XK_1}},
+      {12, {XK_3, XK_section}},
+      {16, {XK_egrave, XK_7}}};
+  for (const auto& [code, syms] : layout)
+    std::free(xcb_request_check(
+        conn, xcb_change_keyboard_mapping_checked(conn, 1, code, 2, syms.data())));
+  xcb_disconnect(conn);
+  X11HotkeyRegistrar r;
+  std::vector<unsigned> codes;
+  for (const auto& [key, syms] : layout) codes.push_back(r.VirtualKeyOfNativeKey(key));
+  EXPECT_EQ(codes, (std::vector<unsigned>{0xDC, 0xBA, 0x31, 0x33, 0x37}));
+  std::vector<int> ids;
+  r.SetHandler([&](int id) { ids.push_back(id); });
+  for (int i = 0; i < 3; ++i) ASSERT_TRUE(r.RegisterHotKey(kStart + i, kCtrlAlt, codes[i]));
+  ASSERT_TRUE(PressAndWait(
+      {"ctrl+alt+numbersign", "ctrl+alt+odiaeresis", "ctrl+alt+ampersand", "ctrl+alt+7"}, ids, 3));
+  EXPECT_EQ(ids, (std::vector<int>{kStart, kStart + 1, kStart + 2}));
 }
 
 TEST(X11HotkeysWithoutDisplay, EveryRegistrationFails) {

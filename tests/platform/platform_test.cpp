@@ -1,6 +1,5 @@
-// The platform backends: what a pulse server's cards and sources become, and the format a
-// recording keeps; the GStreamer graph before any sound server runs (the test environment points
-// PulseAudio at a socket that does not exist); the pulse backend against a private server.
+// The platform backends: a pulse server's cards and sources as devices, the recorded format, the
+// GStreamer graph with no sound server (PulseAudio points nowhere), pulse on a private server.
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -68,8 +67,7 @@ std::vector<std::string> Listing(const PulseSnapshot& s) {
 }
 
 // Cards with an input or an output, and card-less sources that do not monitor a card's sink,
-// by the name the user sees, not by index: a replugged device (new, higher indices, listed
-// elsewhere by the server) keeps its place.
+// by the name the user sees: a replugged device (new indices, listed elsewhere) keeps its place.
 TEST(PulseDeviceList, DevicesByNameWithPortsOfInputsThenMonitorsOfSinksAsLines) {
   const std::vector<std::string> expected = {
       "Built-in Audio: Microphone|pci.in|mic Line In|pci.in|line "
@@ -93,7 +91,7 @@ TEST(PulseDeviceList, DevicesByNameWithPortsOfInputsThenMonitorsOfSinksAsLines) 
     EXPECT_TRUE(PulseDeviceLines(s, {gone, "gone", 9, "Gone"}).empty());
 }
 
-TEST(CaptureFormat, RecordingKeepsMonoAndStereoAndTakesTheNearestMp3Rate) {
+TEST(CaptureFormat, KeepsMonoAndStereoTakesTheNearestMp3RateAndDownmixesWithoutRaisingTheLevel) {
   for (const auto& [source, recorded] : {std::pair{1, 1}, {2, 2}, {6, 2}, {0, 2}})
     EXPECT_EQ(RecordedChannels(source), recorded) << source;
   for (int rate : kMp3SampleRates) EXPECT_EQ(RecordedSampleRate(rate), rate);
@@ -101,11 +99,8 @@ TEST(CaptureFormat, RecordingKeepsMonoAndStereoAndTakesTheNearestMp3Rate) {
   for (const auto& [source, recorded] :
        {std::pair{96000, 48000}, {46050, 48000}, {7000, 8000}, {0, kDefaultCaptureRate}})
     EXPECT_EQ(RecordedSampleRate(source), recorded) << source;
-}
-
-// Each side's weights sum to one, none negative. 5.1: front 1, centre and rear -3 dB, LFE
-// left out, before scaling.
-TEST(CaptureFormat, DownmixNeverRaisesTheLevelAndKeepsTheSides) {
+  // Downmix: each side's weights sum to one, none negative. 5.1: front 1, centre and rear
+  // -3 dB, LFE left out, before scaling.
   using enum Speaker;
   for (const auto& layout : std::vector<std::vector<Speaker>>{
            {FrontLeft, FrontRight, FrontCenter, Lfe, RearLeft, RearRight},
@@ -140,8 +135,7 @@ std::vector<std::shared_ptr<Pin>> PinsOf(Filter& filter, Strings* names = nullpt
   for (std::shared_ptr<Pin> pin; all && all->Next(&pin) == S_OK; pins.push_back(pin)) {
     PinDirection direction{};
     std::string name;
-    EXPECT_EQ(pin->QueryDirection(&direction), S_OK);
-    EXPECT_EQ(pin->QueryPinInfo(&name), S_OK);
+    EXPECT_TRUE(pin->QueryDirection(&direction) == S_OK && pin->QueryPinInfo(&name) == S_OK);
     if (names != nullptr)
       names->push_back((direction == PinDirection::Input ? "in:" : "out:") + name);
   }
@@ -191,22 +185,18 @@ class GstGraphTest : public ::testing::Test {
       std::make_shared<GstCaptureFilter>(std::vector<std::shared_ptr<Pin>>{}, Nowhere);
 };
 
-// The sink comes only from the plugin directory, by its class id in any case.
-TEST(GstMediaFactoryTest, FindsTheSinkByItsClassInItsPluginDirectoryOnly) {
+// The sink comes only from the plugin directory, by its class id in any case. A graph holds a
+// filter once and only its own kind, and renders the capture pin only through both the sink
+// and the File Writer. Run with no sound server fails and reports the device.
+TEST_F(GstGraphTest, FindsTheSinkAndHoldsEachFilterOnceAndRendersAndRunsOnlyAWholeChain) {
   for (const auto& [dir, classId, found] : std::vector<std::tuple<std::string, std::string, bool>>{
            {"", "{ddcd2468-4ec9-4431-84d2-c7be1fe8cc17}", true},
            {"", "{00000000-0000-0000-0000-000000000000}", false},
            {"/nonexistent/tonvale/plugins", kSinkClassId, false}}) {
-    SCOPED_TRACE(dir + " " + classId);
     std::shared_ptr<Filter> filter;
-    EXPECT_EQ(Succeeded(GstMediaFactory(dir).CreateFilter(classId, &filter)), found);
-    EXPECT_EQ(filter != nullptr, found);
+    EXPECT_EQ(Succeeded(GstMediaFactory(dir).CreateFilter(classId, &filter)), found) << classId;
+    EXPECT_EQ(filter != nullptr, found) << dir;
   }
-}
-
-// A graph holds a filter once and only its own kind, and renders the capture pin only through
-// both the sink and the File Writer. Run with no sound server fails and reports the device.
-TEST_F(GstGraphTest, HoldsEachFilterOnceAndRendersAndRunsOnlyAWholeChain) {
   const std::shared_ptr<Pin> pin = PinsOf(*capture_).at(0);  // its only pin, the output
   const std::string dir = testing::MakeTempDir("tonvale-noserver-");
   QSettings(QString::fromLatin1(kHandOffOrganisation), QString::fromLatin1(kHandOffApplication))
@@ -214,10 +204,9 @@ TEST_F(GstGraphTest, HoldsEachFilterOnceAndRendersAndRunsOnlyAWholeChain) {
   std::shared_ptr<FileSinkFilter> writer;
   std::shared_ptr<Filter> sink, wav;
   std::shared_ptr<GraphBuilder> second;
-  ASSERT_EQ(factory_.CreateFilter(kSinkClassId, &sink), S_OK);
-  ASSERT_EQ(factory_.CreateFileWriter(&writer), S_OK);
-  ASSERT_EQ(writer->QueryFilter(&wav), S_OK);
-  ASSERT_EQ(factory_.CreateFilterGraph(&second), S_OK);
+  ASSERT_TRUE(factory_.CreateFilter(kSinkClassId, &sink) == S_OK &&
+              factory_.CreateFileWriter(&writer) == S_OK && writer->QueryFilter(&wav) == S_OK &&
+              factory_.CreateFilterGraph(&second) == S_OK);
   for (const auto& [set, expected] : {std::pair{writer->SetMode(7), E_INVALIDARG},
                                       {writer->SetFileName(""), E_INVALIDARG},
                                       {writer->SetFileName(std::string("a\0b", 3)), E_INVALIDARG},
@@ -227,7 +216,7 @@ TEST_F(GstGraphTest, HoldsEachFilterOnceAndRendersAndRunsOnlyAWholeChain) {
 
   ASSERT_EQ(graph_->AddFilter(sink, "WAV Dest"), S_OK);
   EXPECT_LT(graph_->AddFilter(capture_, "again"), 0);
-  EXPECT_LT(graph_->AddFilter(std::make_shared<testing::FakeFilter>("foreign"), "foreign"), 0);
+  EXPECT_LT(graph_->AddFilter(std::make_shared<testing::FakeFilter>(), "foreign"), 0);
   EXPECT_LT(second->AddFilter(capture_, "elsewhere"), 0);
   EXPECT_LT(second->AddFilter(sink, "elsewhere"), 0);
   EXPECT_LT(second->RemoveFilter(sink), 0);
@@ -296,9 +285,8 @@ TEST_F(GstGraphTest, EventsQueueInOrderAndReachOnlyTheRegisteredCallback) {
   capture_->NotifyGraph(EC_ERRORABORT, E_FAIL, MakeErrorEventText("unread, freed with the graph"));
 }
 
-// A line's level is its source's; the enabled line is the one recorded. A port the source
-// refuses, a source that is gone or a server that does not answer is reported, and the line
-// stays chosen so that recording never falls back to another line unnoticed.
+// A line's level is its source's; the enabled line is recorded. A port refused, a source gone or
+// a server silent is reported, and the line stays chosen: no unnoticed fallback to another.
 TEST(PulseContextTest, LinesSetLevelAndRecordedSourceAndReportWhatFails) {
   PrivatePulse pulse({"one", "two"});
   ASSERT_TRUE(pulse.started());
@@ -367,9 +355,8 @@ TEST(PulseContextTest, LinesSetLevelAndRecordedSourceAndReportWhatFails) {
 }
 
 // Null sinks' monitors are devices; each binds its own (even two of one name) with its line as
-// input pin. While a device's filter is in a graph, its unplugging, its return and the server
-// going away reach the graph's queue, and no other device's. The enumerator outlives its
-// server and lists the next one's devices.
+// input pin. While its filter is in a graph, a device's unplugging and return and the server's
+// end reach the graph's queue (no other device's). The enumerator lists the next server's too.
 TEST_F(GstGraphTest, PulseDevicesAreListedBoundAndWatchedWhileTheirFilterIsInAGraph) {
   std::optional<PrivatePulse> pulse(std::in_place, Strings{"a", "b"});
   ASSERT_TRUE(pulse->started());

@@ -32,21 +32,6 @@ struct Rig {
   FakeControls controls;
   recorder::RecorderEngine engine{{media, handOff, boxes, desktop}, controls};
 
-  // A device with these input lines, then its capture pin. A line "*..." carries the default
-  // output's sound, "+..." another output's.
-  std::shared_ptr<FakeDevice> Add(const std::string& name, const std::vector<std::string>& lines) {
-    auto device = std::make_shared<FakeDevice>(name);
-    for (const std::string& line : lines) {
-      const bool monitor = line[0] == '*' || line[0] == '+';
-      device->filter->AddPin(PinDirection::Input, line.substr(monitor))->role =
-          !monitor         ? LineRole::Input
-          : line[0] == '*' ? LineRole::DefaultOutputMonitor
-                           : LineRole::Monitor;
-    }
-    device->filter->AddPin(PinDirection::Output, "Capture");
-    media.devices.push_back(device);
-    return device;
-  }
   // Start-up as the window does it, with what was remembered.
   HRESULT Start(int card = 0, int line = 0, int searchFlag = 1, const QString& device = {}) {
     QFile last(output);
@@ -57,7 +42,6 @@ struct Rig {
     EXPECT_TRUE(Succeeded(engine.CreateCaptureGraph()));
     return engine.EnumerateSoundCards();
   }
-  std::shared_ptr<FakeGraph> graph() const { return media.graph(); }
   QString At(const char* p) const { return QString::fromUtf8(p).replace(u"%1"_s, dir.path()); }
   // "caption: text" of each box shown.
   QStringList Shown() const {
@@ -65,15 +49,15 @@ struct Rig {
     for (const auto& box : boxes.shown) out << box.caption + u": "_s + box.text;
     return out;
   }
-  // The status line without "Status : ", "+ count" while the count runs, the buttons that are
-  // off (Pause and Stop never are), the graph's filters and what was last done to it.
+  // The status without "Status : ", "+ count" while counting, the buttons off, the graph's
+  // filters and its last call.
   std::string State() const {
     std::string s = controls.status.mid(9).toStdString() +
                     (controls.timerRunning ? " + count" : "") +
                     (controls.enabled.at(id::kPlay) ? "" : " -Play") +
                     (controls.enabled.at(id::kRecord) ? "" : " -Record");
-    for (const auto& filter : graph()->filters) s += " | " + filter.second;
-    return s + " | " + (graph()->calls.empty() ? "-" : graph()->calls.back());
+    for (const auto& filter : media.graph()->filters) s += " | " + filter.second;
+    return s + " | " + (media.graph()->calls.empty() ? "-" : media.graph()->calls.back());
   }
   void Expect(const Steps& steps) {
     for (std::size_t i = 0; i < steps.size(); ++i) {
@@ -83,13 +67,12 @@ struct Rig {
   }
 };
 
-// The count, the buttons and the chain from Record to Stop; Record while recording leaves the
-// recording, its chain and its file alone. The capture device stays; each recording builds a
-// chain of its own; a chain that cannot be built leaves nothing in the way of the next. Pause
-// stops the count and resumes with Record.
+// The count, the buttons and the chain from Record to Stop; Record while recording changes
+// nothing. The capture device stays; each recording builds its own chain, and one that cannot be
+// built leaves nothing in the way of the next. Pause stops the count; Record resumes.
 TEST(Engine, RecordStopPlayAndAChangeOfLineDoWhatTheWindowShows) {
   Rig r;
-  r.Add("Card", {"Line In"});
+  r.media.AddDevice("Card", {"Line In"});
   ASSERT_TRUE(Succeeded(r.Start()));
   const QString typed = r.dir.filePath(u"typed.mp3"_s);
   const std::string rec = "Recording audio - Used Time: 00:0",
@@ -97,8 +80,8 @@ TEST(Engine, RecordStopPlayAndAChangeOfLineDoWhatTheWindowShows) {
   // clang-format off
   r.Expect({
       {[&] { r.engine.OnPause(); r.engine.OnStop(); }, "Ready | Audio Capture | -"},
-      {[&] { r.graph()->renderResult = VFW_E_CANNOT_RENDER; r.engine.OnRecord(); }, "Ready | Audio Capture | Render"},
-      {[&] { r.graph()->renderResult = S_OK; r.controls.field = typed; r.engine.OnRecord(); }, rec + "0:00" + on},
+      {[&] { r.media.graph()->renderResult = VFW_E_CANNOT_RENDER; r.engine.OnRecord(); }, "Ready | Audio Capture | Render"},
+      {[&] { r.media.graph()->renderResult = S_OK; r.controls.field = typed; r.engine.OnRecord(); }, rec + "0:00" + on},
       {[&] { r.engine.OnTimer(kTimerId); r.engine.OnTimer(42); }, rec + "0:01" + on},
       {[&] { r.controls.field = r.At("%1/other.mp3"); r.engine.OnRecord(); }, rec + "0:01" + on},
       {[&] { for (int i = 1; i < 65; ++i) r.engine.OnTimer(kTimerId); r.engine.OnPause(); },
@@ -107,8 +90,10 @@ TEST(Engine, RecordStopPlayAndAChangeOfLineDoWhatTheWindowShows) {
       {[&] { r.engine.OnPause(); r.engine.OnStop(); }, "Ready | Audio Capture | StopWhenReady"},
   });
   // clang-format on
-  EXPECT_EQ(std::tuple(r.media.writers.back()->mode, r.handOff.paths.back(), r.engine.outputFile()),
-            std::tuple(platform::FileSinkFilter::kOverwrite, typed, typed));
+  EXPECT_EQ(std::tuple(r.media.writers.back()->mode, r.media.writers.back()->fileName,
+                       r.handOff.paths.back(), r.engine.outputFile()),
+            std::tuple(platform::FileSinkFilter::kOverwrite, r.engine.tempWavFile().toStdString(),
+                       typed, typed));
   EXPECT_TRUE(r.Shown().size() == 1 && r.Shown()[0].contains(u"(error 0x80040218)"_s));
   r.boxes.shown.clear();
   r.engine.OnRecord();
@@ -124,7 +109,7 @@ TEST(Engine, RecordStopPlayAndAChangeOfLineDoWhatTheWindowShows) {
             std::pair(QStringList{u"Error: "_s + r.controls.field + u" does not exist!"_s}, false));
   ASSERT_TRUE(QFile(r.controls.field).open(QIODevice::WriteOnly));
   r.engine.OnPlay();
-  EXPECT_EQ(r.desktop.opened, std::vector<QString>{r.controls.field});
+  EXPECT_EQ(r.desktop.opened, QStringList{r.controls.field});
 
   // A user's change of line shows the hint (start-up did not) until it is closed with OK and
   // its box ticked: Escape with the box ticked, OK with it cleared, OK with it ticked, no more.
@@ -161,7 +146,7 @@ TEST(Engine, RefusedStartsSayWhyBuildNothingAndKeepTheLastRecording) {
   for (const auto& [field, tempWav, cause, told] : cases) {
     SCOPED_TRACE(told);
     Rig r;
-    r.Add("Card", {"Line In"});
+    r.media.AddDevice("Card", {"Line In"});
     ASSERT_TRUE(Succeeded(r.Start()));
     r.controls.field = r.At(field);
     r.engine.SetTempWavFile(r.At(tempWav));
@@ -175,11 +160,10 @@ TEST(Engine, RefusedStartsSayWhyBuildNothingAndKeepTheLastRecording) {
   }
 }
 
-// What start-up lists and selects. On a first start (search flag 0) the choice lands on the
-// sound of the default output, then of any output, then on the first line named with a
-// keyword. Later a remembered device no longer listed falls back to its position (found, it
-// wins by its identity: tests/e2e), the line to its; a position outside its list selects
-// nothing. Devices of one name each bind their own. Without a device start-up fails.
+// What start-up lists and selects. A first start (search flag 0) picks the default output's
+// sound, else any output's, else the first line named with a keyword. Later a remembered device
+// no longer listed falls back to its position (found, its identity wins: tests/e2e), the line
+// to its; a position outside the list selects nothing. Without a device start-up fails.
 TEST(Lists, StartUpSelectsTheRememberedOrTheLikeliestDeviceAndLine) {
   using Device = std::pair<std::string, std::vector<std::string>>;
   const Device mic = {"Yeti", {"Yeti Analog Stereo"}};
@@ -214,7 +198,7 @@ TEST(Lists, StartUpSelectsTheRememberedOrTheLikeliestDeviceAndLine) {
     Rig r;
     std::vector<QString> names;
     for (const auto& [name, lines] : c.devices)
-      names.push_back(QString::fromStdString(r.Add(name, lines)->name));
+      names.push_back(QString::fromStdString(r.media.AddDevice(name, lines)->name));
 
     const HRESULT started = r.Start(c.card, c.line, c.searchFlag, c.gone ? u"gone"_s : QString());
     EXPECT_EQ(r.controls.combos[id::kSoundCards],
@@ -242,19 +226,18 @@ TEST(Lists, StartUpSelectsTheRememberedOrTheLikeliestDeviceAndLine) {
   }
 }
 
-// What ends a recording stops it first: the Stop posted when Run failed (its box first, then
-// the capture error it queued, in the box's loop: no removal), a change of line or card, a
-// stream error, the removal, after which nothing is held (the close: tests/app; the removal on
-// a real server: tests/e2e). The device's return rebuilds the lists, or ends the program.
+// What ends a recording stops it first: the Stop posted when Run failed (its box, then the
+// capture error queued in the box's loop: no removal), a change of line or card, a stream error,
+// the removal, then nothing is held (on a server: tests/e2e). Its return rebuilds the lists.
 TEST(Events, WhatEndsARecordingStopsItFirst) {
   Rig r;
-  auto a = r.Add("A", {"Mic", "Line In"});
-  r.Add("B", {"Line In", "Stereo Mix", "Aux"});
+  auto a = r.media.AddDevice("A", {"Mic", "Line In"});
+  r.media.AddDevice("B", {"Line In", "Stereo Mix", "Aux"});
   ASSERT_TRUE(Succeeded(r.Start()));
   const std::string chain = " | Audio Capture | WAV Dest | File Writer | Run",
                     stopped = "Ready | Audio Capture | StopWhenReady";
   std::string whileBoxOpen;
-  std::shared_ptr<FakeGraph> first = r.graph(), graph;
+  std::shared_ptr<FakeGraph> first = r.media.graph(), graph;
   first->runResult = VFW_E_NO_CAPTURE_HARDWARE;
   r.boxes.onShow = [&] {
     whileBoxOpen = r.State();
@@ -270,7 +253,7 @@ TEST(Events, WhatEndsARecordingStopsItFirst) {
       {[&] { r.engine.OnRecord(); r.controls.selection[id::kInputLines] = 1; r.engine.OnInputLineSelected(); }, stopped},
       {[&] { r.engine.OnRecord(); r.controls.selection[id::kSoundCards] = 1; r.engine.OnSoundCardSelected(); },
        "Ready | Audio Capture | -"},
-      {[&] { r.engine.OnRecord(); graph = r.graph();
+      {[&] { r.engine.OnRecord(); graph = r.media.graph();
              graph->Notify(EC_ERRORABORT, E_FAIL, MakeErrorEventText("No space left")); r.engine.OnGraphEvent(0); }, stopped},
       {[&] { r.engine.OnRecord(); for (long e : {EC_COMPLETE, EC_DEVICE_LOST, 0x42L}) graph->Notify(e, 0, 0); },
        "Recording audio - Used Time: 00:00:00 + count -Play -Record" + chain},
@@ -299,7 +282,7 @@ TEST(Events, WhatEndsARecordingStopsItFirst) {
   // Its return: the lists rebuilt once; with no device left, the box of a start-up without one.
   ASSERT_TRUE(Succeeded(r.Start(1, 2)));
   for (const bool left : {true, false}) {
-    const auto old = r.graph();
+    const auto old = r.media.graph();
     if (!left)
       r.media.devices.clear();
     old->Notify(EC_DEVICE_LOST, 0, 1);

@@ -1,5 +1,4 @@
-// Recording through the real engine, graph, sink plugin and sound server: what a recording
-// holds, and that its files are complete however it ends.
+// Recording through the real engine, graph, sink plugin and sound server.
 
 #include <gtest/gtest.h>
 
@@ -26,8 +25,7 @@ using Command = std::function<void()>;
 using Commands = std::vector<std::pair<Command, int>>;  // each followed by its milliseconds
 constexpr double kAmplitude = 0.9;
 
-// A null sink's monitor playing one tone per channel. A recording keeps the rate and up to
-// two channels; more are mixed down to two.
+// A null sink's monitor playing one tone per channel.
 struct Source {
   std::string sink;
   int rate;
@@ -66,9 +64,8 @@ class RecordingTest : public ::testing::Test {
   }
   static std::string Path(const std::string& s, const char* ext) { return dir_ + "/" + s + ext; }
 
-  // Runs the commands on a window recording from `sink` into <sink>.mp3 and <sink>.wav (the
-  // one open while it has a graph, else a new one) and gives how long the recording should be
-  // and by how much it may be off: a command that starts or ends it did so while it ran.
+  // Runs the commands on a window (still open while it has a graph) recording `sink` into
+  // <sink>.mp3 and .wav; gives the length the recording should have and by how much it may be off.
   std::pair<double, double> Run(const std::string& sink, const Commands& commands) {
     if (!engine_ || !engine_->hasGraph() || sink != sink_) {
       engine_.reset();
@@ -117,17 +114,18 @@ class RecordingTest : public ::testing::Test {
   const Command stop = [this] { engine_->OnStop(); };
 };
 
-// A recording keeps the source's rate and tones, each channel at its level, unclipped, in
-// complete files, also when made again in the same window after a build failed there. (Ended
-// with the device: tests/e2e; by the close command: tests/app and tests/reliability.)
+// A recording keeps the source's rate, tones (more than two channels mixed to two) and levels,
+// unclipped, in complete files, also when made again in a window after a build failed there.
 TEST_F(RecordingTest, KeepsTheSourcesRateChannelsAndLevelInCompleteFiles) {
-  // With no device bound the build fails and leaves its sink and File Writer in the graph.
+  // With no device bound the build fails, a box tells, and the chain is taken down.
   const Command failed = [this] {
     const int card = controls_->ComboGetCurSel(kSoundCards);
     controls_->ComboSetCurSel(kSoundCards, -1);
     engine_->OnSoundCardSelected();
     engine_->OnRecord();
     EXPECT_FALSE(engine_->recording());
+    EXPECT_EQ(boxes_.shown.size(), 1u);
+    boxes_.shown.clear();
     controls_->ComboSetCurSel(kSoundCards, card);
     engine_->OnSoundCardSelected();
   };

@@ -45,14 +45,12 @@ TEST(DialogTemplates, EveryAddressedControlExistsOnceWithItsClassInsideItsWindow
       for (int id : controls)
         EXPECT_EQ(t->control(id) ? int(t->control(id)->kind) : -1, int(kind)) << id;
   }
-  // The painted controls read their style: a label its alignment, a button its low byte
-  // (below). The About box's and the input hint's own: tests/app.
+  // A painted label reads its alignment from its style (a button its low byte: below).
   EXPECT_EQ(Template(kMainTemplate)->control(kRecordToLabel)->style & 3, style::SS_LEFT);
 }
 
 // Dialog units are x * baseX / 4 and y * baseY / 8 pixels, each edge rounded: 10.5 -> 11,
-// 240 - 11 = 229 (not 229.5), 253.5 -> 254, 131.25 -> 131. The template's point size, or
-// its font. A factory's own class (the About box's OK) and the check box: tests/app.
+// 240 - 11 = 229 (not 229.5), 253.5 -> 254, 131.25 -> 131. The About box's OK: tests/app.
 TEST(BuildDialog, PlacesEveryControlAtItsTemplateRectangleInDialogUnitsInTabOrderWithItsText) {
   EXPECT_EQ((DialogUnits{6, 13}.ToPixels(7, 101, 153, 14)), QRect(11, 164, 229, 23));
   EXPECT_EQ((DialogUnits{6, 13}.ToPixels(0, 0, 244, 156)), QRect(0, 0, 366, 254));
@@ -63,12 +61,11 @@ TEST(BuildDialog, PlacesEveryControlAtItsTemplateRectangleInDialogUnitsInTabOrde
   const QFontMetrics fm(dialog.font());
   const DialogUnits u = DialogUnits::FromFont(dialog.font());
   const QString letters = QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz");
-  EXPECT_EQ(dialog.font().pointSize(), t.fontPoints);
   EXPECT_LE(std::abs(u.baseX - fm.horizontalAdvance(letters) / 52.0), 0.5);  // the average
-  EXPECT_EQ(u.baseY, fm.height());
-  EXPECT_EQ(dialog.windowTitle(), QString::fromUtf8(t.title));
-  EXPECT_EQ(dialog.minimumSize(), u.ToPixels(0, 0, t.width, t.height).size());
+  EXPECT_EQ(std::tuple(dialog.font().pointSize(), u.baseY, dialog.windowTitle().toStdString()),
+            std::tuple(t.fontPoints, fm.height(), std::string(t.title)));
   EXPECT_EQ(dialog.maximumSize(), dialog.minimumSize());
+  EXPECT_EQ(dialog.minimumSize(), u.ToPixels(0, 0, t.width, t.height).size());
   EXPECT_TRUE(dialog.windowFlags() & Qt::WindowMinimizeButtonHint);
   const std::set<int> hidden = {ids::kPause, ids::kHomepage, ids::kVolumeLabel, ids::kMaxLabel};
   QWidget* previous = nullptr;
@@ -98,9 +95,8 @@ TEST(BuildDialog, PlacesEveryControlAtItsTemplateRectangleInDialogUnitsInTabOrde
   EXPECT_FALSE(hint.windowFlags() & Qt::WindowMinimizeButtonHint);
 }
 
-// The buttons' faces: a grey frame with rounded corners around a gradient that darkens
-// downwards, opaque; the icon: a red dot on a transparent ground, in every size;
-// nothing for an unknown id.
+// The buttons' faces: a grey frame with rounded corners around an opaque gradient that darkens
+// downwards; the icon: a red dot on a transparent ground, in every size; no unknown id.
 TEST(Pictures, FacesIconAndStringsAreWhatTheControlsExpect) {
   for (const auto& [id, height, frame, bottom] : {std::tuple{kBitmapDefaultFace, 21, 153, 220},
                                                   std::tuple{kBitmapTransportFace, 30, 160, 224}}) {

@@ -16,10 +16,10 @@ namespace {
 
 using namespace Qt::StringLiterals;
 
-// A number is read only when it is a plain 32-bit decimal, else as the default; garbage in the
-// file and a comma in a hand-edited path change nothing else. Values come back as written, the
-// earlier ones stay, and every file becomes the user's alone. Without a file: tests/e2e.
-TEST(ProfileStore, ReadsPlainNumbersOrTheDefaultsAndWritesIntoFilesOfTheUsersAlone) {
+// Only a plain 32-bit decimal reads as a number, else the default; garbage in the file and a
+// comma in a path change nothing else. Values come back as written, earlier ones stay, and the
+// files become the user's alone. Without a file: tests/e2e.
+TEST(Settings, ProfileReadsPlainNumbersOrDefaultsWritesFilesOfTheUsersAloneAndBrowseTakesMp3) {
   QSettingsProfileStore store{u"sonarelrecorder"_s};
   const QString folder = qEnvironmentVariable("XDG_CONFIG_HOME") + u"/Velmora"_s;
   const QString file = folder + u"/sonarelrecorder.conf"_s;
@@ -49,18 +49,15 @@ TEST(ProfileStore, ReadsPlainNumbersOrTheDefaultsAndWritesIntoFilesOfTheUsersAlo
   store.WriteProfileString(kSection, kOutputFile, path);
   store.WriteProfileInt(kSection, kSoundCaptureIndex, -1);
   ASSERT_TRUE(QSettingsSinkHandOff().WriteOutputPath(u"/music/take 1.mp3"_s));
-  EXPECT_EQ(output(), path);
-  EXPECT_EQ(number(kSoundCaptureIndex), -1);
-  EXPECT_EQ(number(u"k1"_s), 2147483647);
+  EXPECT_EQ(std::tuple(output(), number(kSoundCaptureIndex), number(u"k1"_s)),
+            std::tuple(path, -1, 2147483647));
   namespace fs = std::filesystem;
   for (const auto& [entry, mode] : {std::pair{folder, fs::perms(0700)},
                                     {file, fs::perms(0600)},
                                     {folder + u"/LYRAVOX.conf"_s, fs::perms(0600)}})
     EXPECT_TRUE(fs::status(entry.toStdString()).permissions() == mode) << entry.toStdString();
-}
 
-// Browse in the window: tests/app.
-TEST(OutputFile, BrowseStartsInTheStoredFolderAndForcesTheMp3Extension) {
+  // Browse starts in the stored file's folder and forces mp3 (in the window: tests/app).
   EXPECT_EQ(BrowseInitialDir(u"take.mp3"_s), u"."_s);
   EXPECT_EQ(WithMp3Extension(u"/a.b/c"_s), u"/a.b/c.mp3"_s);
   EXPECT_EQ(WithMp3Extension(u"/a/.hidden"_s), u"/a/.mp3"_s);

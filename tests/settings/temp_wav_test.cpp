@@ -21,7 +21,7 @@ constexpr uid_t kNobody = 65534;  // the tests run as root: what nobody owns is 
 
 // A 16-bit stereo WAV stating `dataSize`, with `audioBytes` of samples, then `tail`.
 QByteArray Wav(std::uint32_t dataSize, int audioBytes, const QByteArray& tail = {}) {
-  const auto header = testing::WavHeader({.riffSize = 36 + dataSize, .dataSize = dataSize});
+  const auto header = testing::WavHeader(36 + dataSize, dataSize);
   return QByteArray(reinterpret_cast<const char*>(header.data()), 44) +
          QByteArray(audioBytes, '\x11') + tail;
 }
@@ -45,14 +45,12 @@ struct stat Lstat(const QString& path) {
   return st;
 }
 
-// A killed recording's WAV states the writer's first guess, or more than it holds: the next
-// claim on its name (once the claim that wrote it ended, killed or not) makes it state its whole
-// frames instead, at most what 32 bits can, and changes nothing else.
+// A killed recording's WAV states a guess or more than it holds: the next claim on its name
+// makes it state its whole frames, at most what 32 bits can, and changes nothing else.
 TEST(TempWav, AClaimTakesAnEndedClaimsFileOverAndGivesAKilledRecordingItsLength) {
   QTemporaryDir dir;
   const QString wav = dir.filePath(u"qorntemp.wav"_s);
-  // The file, and the data size it then states (0: it stays as it is; all 32 bits: it is
-  // made 5 GiB long).
+  // The file, and the data size it then states (0: as it was; all 32 bits: made 5 GiB long).
   // clang-format off
   const std::tuple<const char*, QByteArray, std::uint32_t> cases[] = {
       {"cut off mid-frame", Wav(kStarting, 4002), 4000},
@@ -78,15 +76,14 @@ TEST(TempWav, AClaimTakesAnEndedClaimsFileOverAndGivesAKilledRecordingItsLength)
   }
 }
 
-// The WAV's folder is $TMPDIR when that is the user's alone, else a folder of the user's own
-// in it, or ~/.cache/tonvale without a $TMPDIR that is a folder, made 0700; any other is refused
-// by name. Whatever another user planted at the WAV's name or its lock's is refused by name and
-// left as it was, as is what it points to and the WAV under it, and the next name is used.
+// The WAV's folder is $TMPDIR if the user's alone, else the user's own folder in it, or
+// ~/.cache/tonvale with no $TMPDIR folder, made 0700; any other is refused by name, as is what
+// another user planted at the WAV's or lock's name (kept as it was, with what it points to).
 TEST(TempWav, AClaimIsMadeOnlyInAFolderAndOnFilesOfTheUsersAlone) {
   ASSERT_EQ(::geteuid(), 0u) << "needs root to plant another user's entries";
   // clang-format off
-  // The mode of $TMPDIR (0: unset, -1: missing), where something is planted ("": the folder;
-  // else by another user), what, and what the claim is told.
+  // $TMPDIR's mode (0: unset, -1: missing), where what is planted ("": the folder; else by
+  // another user), and what the claim is told.
   const std::tuple<int, const char*, int (*)(const char*, const char*), const char*> cases[] = {
       {0700, "", nullptr, nullptr}, {01777, "", nullptr, nullptr}, {0, "", nullptr, nullptr}, {-1, "", nullptr, nullptr},
       {01777, "", [](auto at, auto) { return ::mkdir(at, 0700) + ::chown(at, kNobody, kNobody); }, "another user"},

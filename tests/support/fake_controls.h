@@ -1,12 +1,11 @@
 #pragma once
 
-// The main window's controls as plain data, for driving the recording engine without a
-// window. Once `engine` is set, the one-second timer is a real QTimer and posted Stop
-// commands and graph notifications are queued on the Qt event loop, as the window does;
-// until then they are only counted. What is still queued when the controls go is dropped.
+// The main window's controls as plain data. Once `engine` is set, the timer is a QTimer and
+// posted Stop commands and graph notifications are queued on the Qt event loop, as the window
+// does (dropped if the controls go first); until then they are only counted.
 
-#include <QCoreApplication>
 #include <QTimer>
+#include <functional>
 #include <map>
 #include <memory>
 #include <vector>
@@ -25,12 +24,9 @@ struct FakeControls : recorder::RecorderControls {
   std::map<int, int> selection{{1009, -1}, {1011, -1}};
   int slider = 200;
   bool timerRunning = false;
-  int postedStops = 0;
-  int quits = 0;
-  int hints = 0;
+  int postedStops = 0, quits = 0, hints = 0;
   bool hintAccepted = true;
   int hintDontShowAgain = 1;
-  int notifications = 0;
   std::unique_ptr<QTimer> timer;
   QObject queue;  // the receiver of the queued calls
 
@@ -41,11 +37,10 @@ struct FakeControls : recorder::RecorderControls {
   void SetOutputFieldText(const QString& t) override { field = t; }
   int ComboAddString(int id, const QString& t) override {
     combos[id].push_back(t);
-    return static_cast<int>(combos[id].size()) - 1;
+    return ComboCount(id) - 1;
   }
   int ComboCount(int id) const override {
-    auto it = combos.find(id);
-    return it == combos.end() ? 0 : static_cast<int>(it->second.size());
+    return combos.contains(id) ? static_cast<int>(combos.at(id).size()) : 0;
   }
   int ComboGetCurSel(int id) const override { return selection.at(id); }
   void ComboSetCurSel(int id, int index) override {
@@ -70,13 +65,15 @@ struct FakeControls : recorder::RecorderControls {
     timerRunning = false;
     timer.reset();
   }
+  // Calls the engine from the event loop (the call may come from any thread).
+  void Queue(std::function<void(recorder::RecorderEngine&)> call) {
+    if (engine != nullptr)
+      QMetaObject::invokeMethod(
+          &queue, [this, call] { call(*engine); }, Qt::QueuedConnection);
+  }
   void PostStopCommand() override {
     ++postedStops;
-    if (engine != nullptr)
-      QTimer::singleShot(0, &queue, [this] {
-        if (engine != nullptr)
-          engine->OnStop();
-      });
+    Queue([](recorder::RecorderEngine& e) { e.OnStop(); });
   }
   void PostQuit() override { ++quits; }
   bool RunInputHint(int* dontShowAgain) override {
@@ -85,27 +82,8 @@ struct FakeControls : recorder::RecorderControls {
     return hintAccepted;
   }
   platform::MediaEvent::NotifyFn GraphNotifier() override {
-    return [this](std::intptr_t instance) {
-      ++notifications;
-      if (engine != nullptr) {
-        QMetaObject::invokeMethod(
-            &queue,
-            [this, instance] {
-              if (engine != nullptr)
-                engine->OnGraphEvent(instance);
-            },
-            Qt::QueuedConnection);
-      }
-    };
-  }
-  // The name of a sound card or input line the engine listed, or -1.
-  int Find(int id, const QString& suffix) const {
-    const auto it = combos.find(id);
-    for (std::size_t i = 0; it != combos.end() && i < it->second.size(); ++i) {
-      if (it->second[i].endsWith(suffix))
-        return static_cast<int>(i);
-    }
-    return -1;
+    return
+        [this](std::intptr_t i) { Queue([i](recorder::RecorderEngine& e) { e.OnGraphEvent(i); }); };
   }
 };
 

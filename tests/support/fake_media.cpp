@@ -19,25 +19,28 @@ struct Pins : ListEnumerator<PinEnumerator, FakePin, Pin> {
   HRESULT Reset() override { return Keep(next, 0u); }
 };
 
-struct NoFiltergraph : CaptureGraphBuilder {
-  HRESULT SetFiltergraph(const std::shared_ptr<GraphBuilder>&) override { return S_OK; }
-};
-
 }  // namespace
 
 HRESULT FakeFilter::EnumPins(std::unique_ptr<PinEnumerator>* out) {
-  return Give(enumResult, out, std::make_unique<Pins>(pins));
+  return Give(S_OK, out, std::make_unique<Pins>(pins));
 }
 
-HRESULT FakeMediaFactory::CreateCaptureGraphBuilder(std::shared_ptr<CaptureGraphBuilder>* b) {
-  return Give(S_OK, b, std::make_shared<NoFiltergraph>());
+std::shared_ptr<FakeDevice> FakeMediaFactory::AddDevice(const std::string& name,
+                                                        const std::vector<std::string>& lines) {
+  auto& device = devices.emplace_back(std::make_shared<FakeDevice>(name));
+  for (const std::string& line : lines) {
+    const LineRole role = line[0] == '*'   ? LineRole::DefaultOutputMonitor
+                          : line[0] == '+' ? LineRole::Monitor
+                                           : LineRole::Input;
+    device->filter->AddPin(PinDirection::Input, line.substr(role != LineRole::Input))->role = role;
+  }
+  device->filter->AddPin(PinDirection::Output, "Capture");
+  return device;
 }
 
 HRESULT FakeMediaFactory::CreateAudioInputEnumerator(std::unique_ptr<MonikerEnumerator>* out) {
-  if (Succeeded(enumeratorResult) && devices.empty())
-    return S_FALSE;
   using Devices = ListEnumerator<MonikerEnumerator, FakeDevice, Moniker>;
-  return Give(enumeratorResult, out, std::make_unique<Devices>(devices));
+  return devices.empty() ? S_FALSE : Give(S_OK, out, std::make_unique<Devices>(devices));
 }
 
 }  // namespace tonvale::testing

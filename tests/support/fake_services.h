@@ -1,6 +1,7 @@
 #pragma once
 
-#include <QString>
+#include <QStringList>
+#include <algorithm>
 #include <functional>
 #include <map>
 #include <vector>
@@ -31,68 +32,51 @@ struct FakeMessageBoxes : platform::MessageBoxes {
 
 struct FakeProfileStore : platform::ProfileStore {
   std::map<QString, QString> values;  // "Section/key" -> text
-  std::vector<QString> writes;        // keys in write order
+  QStringList writes;                 // keys in write order
   int GetProfileInt(const QString& s, const QString& k, int d) override {
-    auto it = values.find(s + u'/' + k);
     bool ok = false;
-    int v = it == values.end() ? 0 : it->second.toInt(&ok);
+    const int v = GetProfileString(s, k, {}).toInt(&ok);
     return ok ? v : d;
   }
   void WriteProfileInt(const QString& s, const QString& k, int v) override {
-    values[s + u'/' + k] = QString::number(v);
-    writes.push_back(s + u'/' + k);
+    WriteProfileString(s, k, QString::number(v));
   }
   QString GetProfileString(const QString& s, const QString& k, const QString& d) override {
-    auto it = values.find(s + u'/' + k);
-    return it == values.end() ? d : it->second;
+    return values.contains(s + u'/' + k) ? values[s + u'/' + k] : d;
   }
   void WriteProfileString(const QString& s, const QString& k, const QString& v) override {
-    values[s + u'/' + k] = v;
-    writes.push_back(s + u'/' + k);
+    values[writes.emplace_back(s + u'/' + k)] = v;
   }
 };
 
 struct FakeHandOff : platform::SinkHandOff {
   std::vector<QString> paths;
-  bool WriteOutputPath(const QString& path) override {
-    paths.push_back(path);
-    return true;
-  }
+  bool WriteOutputPath(const QString& path) override { return paths.push_back(path), true; }
 };
 
 struct FakeDesktop : platform::Desktop {
-  std::vector<QString> opened;
-  bool OpenFile(const QString& path) override {
-    opened.push_back(path);
-    return true;
-  }
-  bool OpenUrl(const QString& url) override {
-    opened.push_back(url);
-    return true;
-  }
+  QStringList opened;  // files and addresses
+  bool OpenFile(const QString& path) override { return opened.push_back(path), true; }
+  bool OpenUrl(const QString& url) override { return opened.push_back(url), true; }
 };
 
 struct FakeHotkeyRegistrar : platform::HotkeyRegistrar {
-  std::function<void(int)> handler;
   std::map<int, std::pair<unsigned, unsigned>> registered;
   std::vector<std::pair<unsigned, unsigned>> refuse;  // combinations "held by another program"
-  std::vector<int> attempts;
-  std::vector<QString> calls;  // "register a100 3 82", "unregister a100", in call order
+  QStringList calls;                 // "ra100 3 82" (register), "ua100" (unregister), in call order
+  std::function<void(int)> handler;  // a press of the hotkey with this id
   void SetHandler(std::function<void(int)> h) override { handler = std::move(h); }
   bool RegisterHotKey(int id, unsigned mods, unsigned vk) override {
-    attempts.push_back(id);
-    calls.push_back(QStringLiteral("register %1 %2 %3").arg(id, 0, 16).arg(mods).arg(vk));
-    for (auto& r : refuse)
-      if (r == std::make_pair(mods, vk))
-        return false;
-    for (auto& [other, combo] : registered)
-      if (other != id && combo == std::make_pair(mods, vk))
-        return false;
-    registered[id] = {mods, vk};
+    calls.push_back(QStringLiteral("r%1 %2 %3").arg(id, 0, 16).arg(mods).arg(vk));
+    const std::pair combo{mods, vk};
+    const auto held = [&](const auto& r) { return r.first != id && r.second == combo; };
+    if (std::ranges::count(refuse, combo) > 0 || std::ranges::any_of(registered, held))
+      return false;
+    registered[id] = combo;
     return true;
   }
   void UnregisterHotKey(int id) override {
-    calls.push_back(QStringLiteral("unregister %1").arg(id, 0, 16));
+    calls.push_back(QStringLiteral("u%1").arg(id, 0, 16));
     registered.erase(id);
   }
 };

@@ -1,5 +1,4 @@
-// The one test entry point: widgets, timers and queued calls need a QApplication that
-// outlives every test (offscreen, through the test's environment).
+// The entry point of tests whose widgets, timers and queued calls need a QApplication.
 #include <gtest/gtest.h>
 
 #include <QApplication>

@@ -2,59 +2,42 @@
 
 // WAV headers as bytes, for the tests of the code that reads and mends them.
 
-#include <cstddef>
 #include <cstdint>
 #include <vector>
 
 namespace tonvale::testing {
 
-struct WavLayout {
-  std::uint32_t riffSize = 0;
-  std::uint32_t dataSize = 0;
-  std::uint16_t channels = 2;
-  std::uint32_t rate = 44100;
-  std::uint16_t bits = 16;
-  bool extensible = false;  // a 40-byte fmt chunk and a fact chunk before the data
-};
-
-inline void PutLe(std::vector<std::uint8_t>& out, std::uint32_t v, int bytes = 4) {
-  for (int i = 0; i < bytes; ++i) out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+inline void PutLe(std::vector<std::uint8_t>& out, std::uint32_t v) {
+  for (int i = 0; i < 4; ++i) out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
 }
 
-// RIFF header, fmt (and fact) chunks and the data chunk's header; the samples follow.
-inline std::vector<std::uint8_t> WavHeader(const WavLayout& w) {
+// The RIFF header, fmt chunk (extensible: of 40 bytes, then a fact chunk) and data chunk header
+// of 16-bit stereo at 44.1 kHz, stating these sizes; the samples follow.
+inline std::vector<std::uint8_t> WavHeader(std::uint32_t riffSize, std::uint32_t dataSize,
+                                           bool extensible = false) {
   std::vector<std::uint8_t> h;
   // Byte by byte: GCC 12 takes a four-byte range insert for an overflow.
   const auto tag = [&h](const char* t) {
     for (int i = 0; i < 4; ++i) h.push_back(static_cast<std::uint8_t>(t[i]));
   };
   tag("RIFF");
-  PutLe(h, w.riffSize);
+  PutLe(h, riffSize);
   tag("WAVE");
   tag("fmt ");
-  PutLe(h, w.extensible ? 40 : 16);
-  const std::uint16_t align = static_cast<std::uint16_t>(w.channels * w.bits / 8);
-  PutLe(h, w.extensible ? 0xFFFE : 1, 2);
-  PutLe(h, w.channels, 2);
-  PutLe(h, w.rate);
-  PutLe(h, w.rate * align);
-  PutLe(h, align, 2);
-  PutLe(h, w.bits, 2);
-  if (w.extensible) {
+  PutLe(h, extensible ? 40 : 16);
+  PutLe(h, 2 << 16 | (extensible ? 0xFFFE : 1));  // format, channels
+  PutLe(h, 44100);
+  PutLe(h, 44100 * 4);     // bytes a second
+  PutLe(h, 16 << 16 | 4);  // block align, bits
+  if (extensible) {
     h.insert(h.end(), 24, 0);
     tag("fact");
     PutLe(h, 4);
     PutLe(h, 0);
   }
   tag("data");
-  PutLe(h, w.dataSize);
+  PutLe(h, dataSize);
   return h;
-}
-
-inline std::uint32_t Le32At(const std::vector<std::uint8_t>& b, std::size_t pos) {
-  return static_cast<std::uint32_t>(b[pos]) | static_cast<std::uint32_t>(b[pos + 1]) << 8 |
-         static_cast<std::uint32_t>(b[pos + 2]) << 16 |
-         static_cast<std::uint32_t>(b[pos + 3]) << 24;
 }
 
 }  // namespace tonvale::testing

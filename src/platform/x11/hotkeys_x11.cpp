@@ -12,6 +12,8 @@
 #include <cstdlib>
 #include <initializer_list>
 #include <map>
+#include <set>
+#include <utility>
 #include <vector>
 
 namespace tonvale::platform {
@@ -113,6 +115,86 @@ std::vector<xcb_keysym_t> KeysymsFor(unsigned vk) {
   return {};
 }
 
+// Keys that are not letters or digits, by their place on a US keyboard (evdev keycodes):
+// the OEM codes a US layout gives them.
+constexpr std::pair<xcb_keycode_t, unsigned> kOemPositions[] = {
+    {20, 0xBD}, {21, 0xBB}, {34, 0xDB}, {35, 0xDD}, {47, 0xBA}, {48, 0xDE},
+    {49, 0xC0}, {51, 0xDC}, {59, 0xBC}, {60, 0xBE}, {61, 0xBF}, {94, 0xE2}};
+// Codes Windows leaves to layouts, for symbol keys that find none of the above free.
+constexpr unsigned kSpareOem[] = {0xDF, 0xE1, 0xE3, 0xE4, 0xE6, 0xE9, 0xEA, 0xEB,
+                                  0xEC, 0xED, 0xEE, 0xEF, 0xF0, 0xF1, 0xF2, 0xF3};
+
+// A keysym that types something (punctuation, letters of any script, dead keys), not a
+// function or modifier key's.
+bool IsSymbol(xcb_keysym_t sym) {
+  return sym != XCB_NO_SYMBOL && !(sym >= 0xFE00 && sym < 0xFE50) &&
+         (sym < 0xFF00 || sym >= 0x1000000);
+}
+
+bool IsOem(unsigned vk) {
+  return (vk >= 0xBA && vk <= 0xC0) || (vk >= 0xDB && vk <= 0xF5);
+}
+
+// The virtual-key code of every keycode of a keyboard map, as a layout assigns them: a
+// letter or digit on the unshifted or shifted level names the key (the French "&" key is
+// 1); a key with a named symbol (F1, Home, Enter) takes that symbol's code; the symbol keys
+// take the code of a US punctuation symbol they carry, else the code of their place on a US
+// keyboard, else a spare one, so that no two keys share one (the German "#" and "ö" keys).
+std::map<xcb_keycode_t, unsigned> LayoutVirtualKeys(xcb_key_symbols_t* syms, xcb_keycode_t first,
+                                                    xcb_keycode_t last) {
+  std::map<xcb_keycode_t, unsigned> codes;
+  std::vector<xcb_keycode_t> symbolKeys;
+  std::set<unsigned> taken;
+  for (unsigned code = first; code <= last; ++code) {
+    const auto key = static_cast<xcb_keycode_t>(code);
+    const xcb_keysym_t levels[] = {xcb_key_symbols_get_keysym(syms, key, 0),
+                                   xcb_key_symbols_get_keysym(syms, key, 1)};
+    unsigned vk = 0;
+    for (const xcb_keysym_t sym : levels) {
+      if (vk == 0 && sym >= XK_a && sym <= XK_z)
+        vk = 0x41 + (sym - XK_a);
+      else if (vk == 0 && sym >= XK_A && sym <= XK_Z)
+        vk = 0x41 + (sym - XK_A);
+      else if (vk == 0 && sym >= XK_0 && sym <= XK_9)
+        vk = 0x30 + (sym - XK_0);
+      else if (vk == 0 && sym >= XK_KP_0 && sym <= XK_KP_9)
+        vk = 0x60 + (sym - XK_KP_0);
+    }
+    if (vk == 0 && levels[0] >= XK_F1 && levels[0] <= XK_F24)
+      vk = 0x70 + (levels[0] - XK_F1);
+    for (const VkKeysyms& entry : kKeysymTable) {
+      if (vk == 0 && levels[0] != XCB_NO_SYMBOL &&
+          (entry.first == levels[0] || entry.second == levels[0]))
+        vk = entry.vk;
+    }
+    if (IsOem(vk) && taken.count(vk))
+      vk = 0;  // a second key with the same US symbol: placed below
+    if (vk != 0) {
+      codes[key] = vk;
+      if (IsOem(vk))
+        taken.insert(vk);
+    } else if (IsSymbol(levels[0])) {
+      symbolKeys.push_back(key);
+    }
+  }
+  for (const xcb_keycode_t key : symbolKeys) {
+    unsigned vk = 0;
+    for (const auto& [place, oem] : kOemPositions) {
+      if (place == key && !taken.count(oem))
+        vk = oem;
+    }
+    for (const unsigned spare : kSpareOem) {
+      if (vk == 0 && !taken.count(spare))
+        vk = spare;
+    }
+    if (vk != 0) {
+      codes[key] = vk;
+      taken.insert(vk);
+    }
+  }
+  return codes;
+}
+
 struct Registration {
   unsigned modifiers = 0;
   unsigned virtualKey = 0;
@@ -130,6 +212,7 @@ struct X11HotkeyRegistrar::Impl {
   std::unique_ptr<QSocketNotifier> notifier;
   std::function<void(int)> handler;
   std::map<int, Registration> registrations;
+  std::map<xcb_keycode_t, unsigned> layoutKeys;  // keycode -> virtual-key code
 
   Impl() {
     const char* display = std::getenv("DISPLAY");
@@ -156,6 +239,7 @@ struct X11HotkeyRegistrar::Impl {
     root = it.data->root;
     syms = xcb_key_symbols_alloc(conn);
     numLockMask = FindNumLockMask();
+    ReadLayout();
     if (QCoreApplication::instance()) {
       notifier =
           std::make_unique<QSocketNotifier>(xcb_get_file_descriptor(conn), QSocketNotifier::Read);
@@ -213,8 +297,21 @@ struct X11HotkeyRegistrar::Impl {
     return variants;
   }
 
+  void ReadLayout() {
+    const xcb_setup_t* setup = xcb_get_setup(conn);
+    layoutKeys = LayoutVirtualKeys(syms, setup->min_keycode, setup->max_keycode);
+  }
+
   std::vector<xcb_keycode_t> KeycodesFor(unsigned vk) {
     std::vector<xcb_keycode_t> codes;
+    for (const auto& [code, codeVk] : layoutKeys) {
+      if (codeVk == vk)
+        codes.push_back(code);
+    }
+    if (!codes.empty())
+      return codes;
+    // A code the layout gives no key (Num7 with the keypad's digits on its second level
+    // only): the keys that carry its symbols.
     for (const xcb_keysym_t sym : KeysymsFor(vk)) {
       xcb_keycode_t* found = xcb_key_symbols_get_keycode(syms, sym);
       for (const xcb_keycode_t* c = found; c && *c != XCB_NO_SYMBOL; ++c) {
@@ -338,6 +435,7 @@ struct X11HotkeyRegistrar::Impl {
     for (const auto& [id, reg] : registrations) Ungrab(reg.xmods, reg.keycodes);
     xcb_refresh_keyboard_mapping(syms, event);
     numLockMask = FindNumLockMask();
+    ReadLayout();
     for (auto& [id, reg] : registrations) {
       if (reg.virtualKey == 0)
         continue;
@@ -416,6 +514,11 @@ bool X11HotkeyRegistrar::RegisterHotKey(int id, unsigned modifiers, unsigned vir
 
 void X11HotkeyRegistrar::UnregisterHotKey(int id) {
   d_->Unregister(id);
+}
+
+unsigned X11HotkeyRegistrar::VirtualKeyOfNativeKey(std::uint32_t nativeKey) const {
+  const auto found = d_->layoutKeys.find(static_cast<xcb_keycode_t>(nativeKey));
+  return d_->Usable() && found != d_->layoutKeys.end() ? found->second : 0;
 }
 
 }  // namespace tonvale::platform
