@@ -8,37 +8,27 @@ build=$1 source=$2 version=$3 cmake=$4 cpack=$5
 work=$(mktemp -d "${TMPDIR:-/tmp}/tonvale-install.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 failures=0
-fail() {
-  echo "FAIL: $*" >&2
-  failures=$((failures + 1))
-}
+fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
+# run NAME COMMAND...: runs the command with its output in $work/NAME.log, shown if it fails.
+run() { local log="$work/$1.log"; shift; "$@" >"$log" 2>&1 || { cat "$log" >&2; return 1; }; }
 
 app_id=com.velmora.tonvale
 # Everything the program loads or the desktop needs, relative to the prefix.
 payload=(
   bin/sonarelrecorder
   lib/tonvale/libtonvalesink.so
-  share/tonvale/help/Introduction.html
-  share/tonvale/help/hotkeys.html
+  share/tonvale/help/{Introduction,hotkeys}.html
   share/applications/$app_id.desktop
   share/metainfo/$app_id.metainfo.xml
-  share/icons/hicolor/16x16/apps/tonvale.png
-  share/icons/hicolor/48x48/apps/tonvale.png
-  share/icons/hicolor/256x256/apps/tonvale.png
+  share/icons/hicolor/{16x16,48x48,256x256}/apps/tonvale.png
   share/man/man1/sonarelrecorder.1.gz
-  share/doc/tonvale/copyright
-  share/doc/tonvale/changelog.gz
+  share/doc/tonvale/{copyright,changelog.gz}
 )
 
-"$cmake" --build "$build" --target sonarelrecorder tonvale_sink tonvale_help >"$work/build.log" 2>&1 ||
-  { cat "$work/build.log" >&2; exit 1; }
+run build "$cmake" --build "$build" --target sonarelrecorder tonvale_sink tonvale_help || exit 1
 
 # --- the Debian package ---
-if ! (cd "$work" && "$cpack" -G DEB --config "$build/CPackConfig.cmake" -B "$work/pkg") \
-  >"$work/cpack.log" 2>&1; then
-  cat "$work/cpack.log" >&2
-  exit 1
-fi
+(cd "$work" && run cpack "$cpack" -G DEB --config "$build/CPackConfig.cmake" -B pkg) || exit 1
 deb="$work/pkg/tonvale_${version}_$(dpkg --print-architecture).deb"
 [ -f "$deb" ] || { ls "$work/pkg" >&2; echo "FAIL: no package named $(basename "$deb")" >&2; exit 1; }
 
@@ -46,9 +36,7 @@ contents=$(dpkg-deb --contents "$deb" | awk '{ print $NF }')
 for file in "${payload[@]}"; do
   grep -qx "./usr/$file" <<<"$contents" || fail "the package lacks /usr/$file"
 done
-if grep -E '_test$|_bench$|gtest|gmock|\.a$' <<<"$contents"; then
-  fail "the package carries test or build files"
-fi
+grep -E '_test$|_bench$|gtest|gmock|\.a$' <<<"$contents" && fail "the package carries test files"
 
 [ "$(dpkg-deb --field "$deb" Package)" = tonvale ] || fail "the package is not named tonvale"
 depends=$(dpkg-deb --field "$deb" Depends)
@@ -60,9 +48,8 @@ done
 # Debian's checks: no error or warning (the binaries are stripped as packages ship them).
 if ! command -v lintian >/dev/null; then
   fail "lintian is not installed (scripts/setup.sh installs it)"
-elif ! lintian --fail-on error,warning "$deb" >"$work/lintian.log" 2>&1; then
-  cat "$work/lintian.log" >&2
-  fail "lintian finds errors or warnings in the package"
+else
+  run lintian lintian --fail-on error,warning "$deb" || fail "lintian finds errors or warnings"
 fi
 
 dpkg-deb --extract "$deb" "$work/unpacked"
@@ -82,25 +69,20 @@ for option in $options; do
 done
 
 # --- the installed tree ---
-"$cmake" --install "$build" --prefix "$work/prefix" >"$work/install.log" 2>&1 ||
-  { cat "$work/install.log" >&2; exit 1; }
+run install "$cmake" --install "$build" --prefix "$work/prefix" || exit 1
 for file in "${payload[@]}"; do
   [ -s "$work/prefix/$file" ] || fail "cmake --install did not install $file"
 done
-if readelf -d "$work/prefix/bin/sonarelrecorder" "$work/prefix/lib/tonvale/libtonvalesink.so" |
-  grep -E 'R(UN)?PATH' | grep -F "$build"; then
-  fail "an installed binary still searches the build tree"
-fi
+readelf -d "$work/prefix/bin/sonarelrecorder" "$work/prefix/lib/tonvale/libtonvalesink.so" |
+  grep -E 'R(UN)?PATH' | grep -F "$build" && fail "an installed binary searches the build tree"
 
 appstreamcli validate --no-net "$work/prefix/share/metainfo/$app_id.metainfo.xml" ||
   fail "appstreamcli rejects the metainfo file"
-if command -v desktop-file-validate >/dev/null; then
-  desktop-file-validate "$work/prefix/share/applications/$app_id.desktop" ||
-    fail "desktop-file-validate rejects the desktop entry"
-fi
-grep -qx 'Exec=sonarelrecorder' "$work/prefix/share/applications/$app_id.desktop" ||
-  fail "the desktop entry does not start sonarelrecorder"
-icon=$(sed -n 's/^Icon=//p' "$work/prefix/share/applications/$app_id.desktop")
+desktop="$work/prefix/share/applications/$app_id.desktop"
+! command -v desktop-file-validate >/dev/null || desktop-file-validate "$desktop" ||
+  fail "desktop-file-validate rejects the desktop entry"
+grep -qx 'Exec=sonarelrecorder' "$desktop" || fail "the desktop entry starts no sonarelrecorder"
+icon=$(sed -n 's/^Icon=//p' "$desktop")
 [ -f "$work/prefix/share/icons/hicolor/48x48/apps/$icon.png" ] ||
   fail "the desktop entry's icon $icon is not in the hicolor theme"
 for size in 16 48 256; do
@@ -109,17 +91,17 @@ for size in 16 48 256; do
 done
 
 # --- a recording with the program of each tree ---
+within() { awk -v a="$1" -v b="$2" -v t="$3" 'BEGIN { exit !(a - b < t && b - a < t) }'; }
 record() { # record NAME PROGRAM FREQUENCY
   local name=$1 program=$2 freq=$3 out="$work/demo-$1"
-  if ! bash "$source/scripts/demo.sh" --program "$program" --seconds 1 --freq "$freq" \
-    --out "$out" >"$work/$name.log" 2>&1; then
-    cat "$work/$name.log" "$out/program.log" >&2 || true
+  if ! run "$name" bash "$source/scripts/demo.sh" --program "$program" --seconds 1 \
+    --freq "$freq" --out "$out"; then
+    cat "$out/program.log" >&2 || true
     fail "$name: the recording through the hotkeys failed"
     return
   fi
-  local mp3="$out/demo.mp3"
   # The Xing header's length, the decoded length and the pitch of what was recorded.
-  local header decoded pitch span
+  local mp3="$out/demo.mp3" header decoded pitch span
   header=$(ffprobe -v error -show_entries format=duration -of default=nw=1:nk=1 "$mp3")
   decoded=$(sox "$mp3" -n stat 2>&1 | awk '/^Length \(seconds\):/ { print $3 }')
   # The strongest bin of sox's spectrum of the channels mixed (bins of about 11 Hz).
@@ -128,10 +110,9 @@ record() { # record NAME PROGRAM FREQUENCY
   span=$(sed -n 's/.*the hotkeys were \([0-9.]*\) s apart.*/\1/p' "$work/$name.log")
   awk -v d="$decoded" -v s="$span" 'BEGIN { exit !(s >= 1 && d > s - 0.3 && d < s + 0.3) }' ||
     fail "$name: the MP3 lasts ${decoded}s, the hotkeys were ${span}s apart"
-  awk -v h="$header" -v d="$decoded" 'BEGIN { exit !(h - d < 0.1 && d - h < 0.1) }' ||
+  within "$header" "$decoded" 0.1 ||
     fail "$name: the MP3 header says ${header}s but it decodes to ${decoded}s"
-  awk -v p="$pitch" -v f="$freq" 'BEGIN { exit !(p > f - 15 && p < f + 15) }' ||
-    fail "$name: the MP3's pitch is ${pitch} Hz, not $freq Hz"
+  within "$pitch" "$freq" 15 || fail "$name: the MP3's pitch is ${pitch} Hz, not $freq Hz"
   [ -s "$out/screenshot.png" ] || fail "$name: no screenshot was taken"
   # The close command saved the settings.
   grep -qx '\[HotKey\]' "$out/config/Velmora/sonarelrecorder.conf" ||

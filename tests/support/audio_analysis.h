@@ -10,20 +10,16 @@ namespace tonvale::testing {
 
 struct AudioAnalysis {
   bool ok = false;
-  std::string error;  // why decoding failed, when !ok
-  // From the decoded sample count.
-  double durationSeconds = 0;
+  std::string error;           // why decoding failed, when !ok
+  double durationSeconds = 0;  // of the decoded samples
   int sampleRate = 0;
   int channels = 0;
-  // Strongest frequency of the channel mix (windowed DFT peak, interpolated); 0 when silent.
-  double dominantFrequencyHz = 0;
-  // Over all samples of all channels, full scale = 1.0.
-  double rms = 0;
-  // The longest run of 10 ms blocks whose RMS stays below the silence threshold.
+  double dominantFrequencyHz = 0;  // strongest in the channel mix; 0 when silent
+  double rms = 0;                  // over all samples of all channels, full scale = 1.0
+  double peak = 0;                 // the largest sample magnitude
+  // The longest run of 10 ms blocks whose RMS is below the silence threshold, and how long
+  // the file holds nothing above -60 dBFS before its first sound.
   double longestSilenceSeconds = 0;
-  // The largest sample magnitude of any channel.
-  double peak = 0;
-  // How long the file holds nothing above -60 dBFS before its first sound.
   double leadingSilenceSeconds = 0;
   // Per channel, over the middle half of the file (clear of how a stream starts and ends):
   // the strongest frequency and the RMS level in dBFS.
@@ -42,7 +38,8 @@ double HeaderDurationSeconds(const std::string& path);
 
 // The one check of a recording: it decodes, lasts `seconds` give or take `tolerance`, holds
 // a tone of `hz` (within 15 Hz) with no gap over 0.2 s, and its header states the length it
-// decodes to. Failures are reported as test failures; the analysis is returned for more.
-AudioAnalysis ExpectTone(const std::string& path, double seconds, double tolerance, double hz);
+// decodes to (no length, for a file that was never `finished`). Failures are test failures.
+AudioAnalysis ExpectTone(const std::string& path, double seconds, double tolerance, double hz,
+                         bool finished = true);
 
 }  // namespace tonvale::testing

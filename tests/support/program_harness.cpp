@@ -3,61 +3,36 @@
 #include <signal.h>
 #include <sys/wait.h>
 
-#include <QDir>
-#include <QFileInfo>
 #include <QSettings>
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
-#include <functional>
 #include <sstream>
-#include <thread>
 
 #include "private_server.h"
 
 namespace tonvale::testing {
 namespace {
 
-std::vector<std::string> SplitLines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
-}
-
-// Asks until it holds or the time is up; whether it held.
-bool Poll(std::chrono::milliseconds limit, const std::function<bool()>& holds) {
-  const auto end = std::chrono::steady_clock::now() + limit;
-  for (;;) {
-    if (holds())
-      return true;
-    if (std::chrono::steady_clock::now() >= end)
-      return false;
-    std::this_thread::sleep_for(20ms);
-  }
-}
-
-QString Q(const std::string& s) {
-  return QString::fromStdString(s);
-}
+const auto Q = [](const std::string& s) { return QString::fromStdString(s); };
 
 }  // namespace
 
-std::string ProgramPath() {
+std::string BuildPath(const std::string& relative) {
   const char* build = std::getenv("TONVALE_BUILD_DIR");
-  return std::string(build ? build : ".") + "/bin/sonarelrecorder";
+  return std::string(build ? build : ".") + "/" + relative;
 }
 
-ProgramHome::ProgramHome() : dir_(MakeTempDir("tonvale-e2e-")) {}
-
-ProgramHome::~ProgramHome() {
-  if (!dir_.empty())
-    QDir(Q(dir_)).removeRecursively();
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
 }
 
 void ProgramHome::WriteSettings(const std::map<std::string, std::string>& values,
                                 const std::string& config) const {
-  QDir().mkpath(Q(configHome(config)));
   QSettings settings(Q(settingsFile(config)), QSettings::IniFormat);
   for (const auto& [key, value] : values) settings.setValue(Q(key), Q(value));
 }
@@ -65,81 +40,50 @@ void ProgramHome::WriteSettings(const std::map<std::string, std::string>& values
 std::optional<std::string> ProgramHome::Setting(const std::string& key,
                                                 const std::string& config) const {
   QSettings settings(Q(settingsFile(config)), QSettings::IniFormat);
-  if (!settings.contains(Q(key)))
-    return std::nullopt;
-  return settings.value(Q(key)).toString().toStdString();
+  return settings.contains(Q(key)) ? std::optional(settings.value(Q(key)).toString().toStdString())
+                                   : std::nullopt;
 }
-
-bool ProgramHome::SettingsExist() const {
-  return QFileInfo::exists(Q(settingsFile()));
-}
-
-ProgramRun::ProgramRun(const ProgramHome& home, std::string config)
-    : home_(home), config_(std::move(config)), logPath_(home.path(config_ + ".log")) {}
 
 ProgramRun::~ProgramRun() {
   if (pid_ > 0 && !reaped_)
     StopProcess(pid_);
 }
 
-bool ProgramRun::Start(const std::vector<std::string>& arguments) {
+bool ProgramRun::Start(const std::vector<std::string>& arguments,
+                       const std::vector<std::string>& environment) {
   // This process's servers; the home's folders (the default output file lives in HOME); the
   // diagnostics that show the window's state; a real display, not the unit tests' offscreen.
-  std::vector<std::string> argv = {"env",
-                                   "-u",
-                                   "QT_QPA_PLATFORM",
-                                   "HOME=" + home_.dir(),
-                                   "XDG_CONFIG_HOME=" + home_.configHome(config_),
-                                   "TMPDIR=" + home_.dir(),
-                                   "QT_LOGGING_RULES=tonvale.status.debug=true",
-                                   ProgramPath()};
+  std::vector<std::string> argv = {"env", "-u", "QT_QPA_PLATFORM"};
+  argv.insert(argv.end(), environment.begin(), environment.end());
+  argv.insert(argv.end(), {"HOME=" + home_.dir(), "XDG_CONFIG_HOME=" + home_.path(config_),
+                           "TMPDIR=" + home_.dir(), "QT_LOGGING_RULES=tonvale.status.debug=true",
+                           BuildPath("bin/sonarelrecorder")});
   argv.insert(argv.end(), arguments.begin(), arguments.end());
   std::remove(logPath_.c_str());
   pid_ = StartProgram(argv, logPath_);
   return pid_ > 0;
 }
 
-std::string ProgramRun::Log() const {
-  std::ifstream in(logPath_);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
+std::vector<std::string> ProgramRun::LinesWith(const std::string& text) const {
+  std::vector<std::string> lines;
+  std::istringstream in(Log());
+  for (std::string line; std::getline(in, line);) {
+    if (line.find(text) != std::string::npos)
+      lines.push_back(line);
+  }
+  return lines;
 }
 
 std::optional<std::string> ProgramRun::WaitForLine(const std::string& text,
                                                    std::chrono::milliseconds limit, int skip) {
-  std::optional<std::string> found;
-  Poll(limit, [&] {
-    int seen = 0;
-    for (const auto& line : SplitLines(Log())) {
-      if (line.find(text) != std::string::npos && seen++ >= skip)
-        found = line;
-      if (found)
-        return true;
-    }
-    return false;
-  });
-  return found;
+  std::vector<std::string> lines;
+  WaitUntil(limit, [&] { return int((lines = LinesWith(text)).size()) > skip; });
+  return int(lines.size()) > skip ? std::optional(lines[std::size_t(skip)]) : std::nullopt;
 }
 
 std::string ProgramRun::LastAfter(const std::string& prefix) const {
-  const auto lines = SplitLines(Log());
-  for (auto it = lines.rbegin(); it != lines.rend(); ++it) {
-    if (const auto at = it->find(prefix); at != std::string::npos)
-      return it->substr(at + prefix.size());
-  }
-  return {};
-}
-
-int ProgramRun::CountLines(const std::string& text) const {
-  const auto lines = SplitLines(Log());
-  return int(std::ranges::count_if(
-      lines, [&](const std::string& l) { return l.find(text) != std::string::npos; }));
-}
-
-std::string ProgramRun::WaitForMainWindow(std::chrono::milliseconds limit) {
-  // Boxes titled "Tonvale" come only after the window is shown, from device events.
-  return WaitForLine("shown", limit) ? WaitForWindow("^Tonvale$", {}, limit) : std::string();
+  const auto lines = LinesWith(prefix);
+  return lines.empty() ? "" : lines.back().substr(lines.back().find(prefix) + prefix.size());
 }
 
 void ProgramRun::Terminate() {
@@ -148,7 +92,7 @@ void ProgramRun::Terminate() {
 }
 
 int ProgramRun::WaitExit(std::chrono::milliseconds limit) {
-  Poll(limit, [this] { return !running(); });
+  WaitUntil(limit, [this] { return !running(); });
   return reaped_ ? exitCode_ : -2;
 }
 
@@ -165,9 +109,10 @@ std::vector<std::string> FindWindows(const std::string& titleRegex) {
   std::string out;
   RunProgram({"xdotool", "search", "--onlyvisible", "--name", titleRegex}, &out);
   std::vector<std::string> windows;
-  for (const auto& line : SplitLines(out)) {
-    if (!line.empty() && line.find_first_not_of("0123456789") == std::string::npos)
-      windows.push_back(line);
+  std::istringstream in(out);
+  for (std::string word; in >> word;) {
+    if (word.find_first_not_of("0123456789") == std::string::npos)
+      windows.push_back(word);
   }
   return windows;
 }
@@ -175,7 +120,7 @@ std::vector<std::string> FindWindows(const std::string& titleRegex) {
 std::string WaitForWindow(const std::string& titleRegex, const std::vector<std::string>& except,
                           std::chrono::milliseconds limit) {
   std::string found;
-  Poll(limit, [&] {
+  WaitUntil(limit, [&] {
     for (const auto& window : FindWindows(titleRegex)) {
       if (std::ranges::find(except, window) == except.end())
         found = window;
@@ -186,26 +131,11 @@ std::string WaitForWindow(const std::string& titleRegex, const std::vector<std::
 }
 
 bool WaitWindowGone(const std::string& window, std::chrono::milliseconds limit) {
-  return Poll(limit, [&] {
+  return WaitUntil(limit, [&] {
     std::string out;
     return RunProgram({"xwininfo", "-id", window}, &out) != 0 ||
            out.find("IsViewable") == std::string::npos;
   });
-}
-
-std::optional<Geometry> WindowGeometry(const std::string& window) {
-  std::string out;
-  Geometry g;
-  RunProgram({"xdotool", "getwindowgeometry", "--shell", window}, &out);
-  for (const auto& line : SplitLines(out)) {
-    const int value = std::atoi(line.c_str() + line.find('=') + 1);
-    for (auto [key, field] :
-         {std::pair{"X=", &g.x}, {"Y=", &g.y}, {"WIDTH=", &g.width}, {"HEIGHT=", &g.height}}) {
-      if (line.starts_with(key))
-        *field = value;
-    }
-  }
-  return g.width > 0 && g.height > 0 ? std::optional(g) : std::nullopt;
 }
 
 bool PressKey(const std::string& key) {
@@ -217,19 +147,16 @@ bool PressKeyInWindow(const std::string& window, const std::string& key) {
   return RunProgram({"xdotool", "windowfocus", "--sync", window}) == 0 && PressKey(key);
 }
 
-bool ClickAt(const std::string& window, int x, int y, int button) {
-  return RunProgram({"xdotool", "mousemove", "--window", window, std::to_string(x),
-                     std::to_string(y), "click", std::to_string(button)}) == 0;
-}
-
-bool SaveScreenshot(const std::string& window, const std::string& pngPath) {
-  return RunProgram({"import", "-window", window, pngPath}) == 0;
-}
-
-Geometry DialogRect(const std::string& window, int x, int y, int width, int height) {
+bool ClickDialog(const std::string& window, int x, int y, int button) {
+  std::string out;
+  int width = 0;
+  int height = 0;
+  RunProgram({"xdotool", "getwindowgeometry", "--shell", window}, &out);
+  std::sscanf(out.c_str(), "WINDOW=%*d X=%*d Y=%*d WIDTH=%d HEIGHT=%d", &width, &height);
   // The main window is 244 x 156 dialog units.
-  const auto g = WindowGeometry(window).value_or(Geometry{});
-  return {x * g.width / 244, y * g.height / 156, width * g.width / 244, height * g.height / 156};
+  return width > 0 &&
+         RunProgram({"xdotool", "mousemove", "--window", window, std::to_string(x * width / 244),
+                     std::to_string(y * height / 156), "click", std::to_string(button)}) == 0;
 }
 
 }  // namespace tonvale::testing
