@@ -4,7 +4,7 @@ cmake_minimum_required(VERSION 3.25)
 #
 # Each folder may include its own headers and those listed here; "platform" means the
 # interfaces (platform/<file>.h), never a backend (platform/<backend>/...).
-set(allowed_app "app;recorder;settings;hotkeys;controls;resources;platform;platform/gst;platform/pulse;platform/x11;platform/qt")
+set(allowed_app "app;recorder;settings;hotkeys;controls;resources;platform;platform/gst;platform/pulse;platform/x11;platform/qt;platform/portal;platform/dbus")
 set(allowed_recorder "platform;resources")
 set(allowed_settings "platform")
 set(allowed_hotkeys "platform;settings")
@@ -15,6 +15,8 @@ set(allowed_platform/gst "platform")
 set(allowed_platform/pulse "platform;platform/gst")
 set(allowed_platform/x11 "platform")
 set(allowed_platform/qt "platform")
+set(allowed_platform/portal "platform")
+set(allowed_platform/dbus "platform")
 set(allowed_sink "platform/sink_contract.h;platform/riff.h")
 
 set(violations "")

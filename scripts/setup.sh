@@ -19,6 +19,10 @@ packages=(
   appstream desktop-file-utils xauth lintian
   # the same tests on PipeWire's pulse server, on a private session bus
   pipewire pipewire-pulse wireplumber dbus-daemon
+  # the remote control's test: a notification service on a private session bus
+  python3-dbus python3-gi
+  # the hotkeys on Wayland: the portal frontend with a test backend, Qt under a headless Weston
+  xdg-desktop-portal dbus-bin weston qt6-wayland
 )
 
 missing=()

@@ -8,6 +8,7 @@
 
 #include <sys/socket.h>
 #include <unistd.h>
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <csignal>
@@ -15,6 +16,7 @@
 #include <string_view>
 
 #include "app/recorder_app.h"
+#include "app/remote_commands.h"
 
 #ifndef TONVALE_VERSION
 #define TONVALE_VERSION "unknown"
@@ -23,7 +25,8 @@
 namespace {
 
 constexpr const char* kShortUsage =
-    "Usage: sonarelrecorder [--help] [--version] [Qt options such as -platform NAME]\n";
+    "Usage: sonarelrecorder [--help] [--version] [--record|--stop|--status|--toggle]\n"
+    "                       [Qt options such as -platform NAME]\n";
 constexpr const char* kHelp =
     "Usage: sonarelrecorder [OPTION]...\n"
     "Tonvale records a microphone, a line input or the sound other programs play to an MP3\n"
@@ -32,6 +35,18 @@ constexpr const char* kHelp =
     "Options:\n"
     "  -h, --help     show this help and exit\n"
     "      --version  show the version and exit\n"
+    "\n"
+    "Remote control of the running copy, for a key bound in the desktop's settings:\n"
+    "      --record   start recording, as the Start Record hotkey does; with no copy\n"
+    "                 running, start Tonvale and record once its window is up\n"
+    "      --stop     stop recording, as the Stop Record hotkey does\n"
+    "      --toggle   record when ready, stop when recording (one key for both); with no\n"
+    "                 copy running, start Tonvale and record\n"
+    "      --status   print the state on one line: ready, recording or paused, the used\n"
+    "                 time (hh:mm:ss) and the output file\n"
+    "These exit with status 0 when done, and 1 when Tonvale is not running (--stop,\n"
+    "--status) or did not carry out the command (a box of it is open, for example).\n"
+    "\n"
     "Qt's own options, such as -platform NAME or -display DISPLAY, work as in every Qt\n"
     "program.\n"
     "\n"
@@ -45,10 +60,25 @@ int RefuseArgument(const char* argument) {
 }
 
 // --help and --version are answered, and other "--" options refused, before anything needs
-// a display. Returns the exit status when the program ends here, or -1 to go on.
-int HandleOwnOptions(int argc, char** argv) {
+// a display. A remote-control option is taken out of argv into *remote. Returns the exit
+// status when the program ends here, or -1 to go on.
+int HandleOwnOptions(int& argc, char** argv, tonvale::app::RemoteOption* remote) {
   for (int i = 1; i < argc; ++i) {
     const std::string_view argument = argv[i];
+    if (const auto option = tonvale::app::RemoteOptionFromArgument(argument);
+        option != tonvale::app::RemoteOption::None) {
+      if (*remote != tonvale::app::RemoteOption::None) {
+        std::fprintf(stderr,
+                     "sonarelrecorder: only one of --record, --stop, --status, --toggle\n%s",
+                     kShortUsage);
+        return 2;
+      }
+      *remote = option;
+      std::copy(argv + i + 1, argv + argc + 1, argv + i);
+      --argc;
+      --i;
+      continue;
+    }
     if (argument == "--help" || argument == "-h") {
       std::fputs(kHelp, stdout);
       return 0;
@@ -128,14 +158,33 @@ void CloseOnTerminationSignals(QApplication& app) {
   sigaction(SIGTERM, &action, nullptr);
 }
 
+// Asks the running copy. --stop and --status take nothing else; what --record and --toggle
+// leave is Qt's, for the program they start when no copy runs.
+int AskRunningCopy(int& argc, char** argv, tonvale::app::RemoteOption option) {
+  using tonvale::app::RemoteOption;
+  if ((option == RemoteOption::Stop || option == RemoteOption::Status) && argc > 1) {
+    return RefuseArgument(argv[1]);
+  }
+  // Its own application object: the program's needs a display, the question does not.
+  QCoreApplication app(argc, argv);
+  return tonvale::app::RunRemoteOption(option);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (const int status = HandleOwnOptions(argc, argv); status >= 0) {
+  auto remote = tonvale::app::RemoteOption::None;
+  if (const int status = HandleOwnOptions(argc, argv, &remote); status >= 0) {
     return status;
   }
   // Diagnostics stay quiet unless QT_LOGGING_RULES asks for them.
   QLoggingCategory::setFilterRules(QStringLiteral("tonvale.*.debug=false"));
+  if (remote != tonvale::app::RemoteOption::None) {
+    if (const int status = AskRunningCopy(argc, argv, remote);
+        status != tonvale::app::kStartProgram) {
+      return status;
+    }
+  }
   QApplication app(argc, argv);
   // Qt has taken its own options out; anything left is not for this program.
   if (argc > 1) {
@@ -143,5 +192,8 @@ int main(int argc, char** argv) {
   }
   CloseOnTerminationSignals(app);
   tonvale::app::RecorderApp recorderApp;
+  if (remote != tonvale::app::RemoteOption::None) {
+    recorderApp.RecordWhenShown();
+  }
   return recorderApp.InitInstance();
 }

@@ -5,13 +5,16 @@
 #include <QFileInfo>
 #include <QLoggingCategory>
 
+#include "app/hotkey_choice.h"
 #include "app/recorder_dialog.h"
+#include "app/remote_commands.h"
 #include "app/status_log.h"
 #include "controls/round_button.h"
+#include "platform/dbus/dbus_notifications.h"
+#include "platform/dbus/dbus_remote_control.h"
 #include "platform/gst/media_factory_gst.h"
 #include "platform/pulse/pulse_devices.h"
 #include "platform/qt/qt_services.h"
-#include "platform/x11/hotkeys_x11.h"
 #include "resources/resources.h"
 #include "settings/profile_store.h"
 #include "settings/sink_hand_off.h"
@@ -79,11 +82,21 @@ int RecorderApp::InitInstance() {
   LoggedMessageBoxes boxes(qtBoxes);
   platform::QtDesktop desktop;
   platform::QtSaveFileDialog saveDialog;
-  platform::X11HotkeyRegistrar hotkeys;
+  HotkeyBackend hotkeys = ChooseHotkeyBackend();
   platform::GstMediaFactory media(platform::GstMediaFactory::DefaultPluginDir(),
                                   &platform::CreatePulseDeviceEnumerator);
 
-  RecorderDialog dialog({media, profile, handOff, boxes, desktop, hotkeys, saveDialog, HelpDir()});
+  platform::DBusNotifications notifications(QStringLiteral("Tonvale"), QStringLiteral("tonvale"),
+                                            QStringLiteral("com.velmora.tonvale"));
+
+  RecorderDialog dialog({media, profile, handOff, boxes, desktop, *hotkeys.registrar, saveDialog,
+                         HelpDir(), &notifications});
+  NoteHotkeyWayWhenShown(&dialog, hotkeys.way, profile);
+  platform::DBusRemoteControl remote;
+  RemoteCommands remoteCommands(dialog, remote);
+  if (m_bRecordWhenShown) {
+    remoteCommands.RecordWhenShown();
+  }
   return dialog.DoModal();
 }
 

@@ -16,6 +16,9 @@ class RecorderApp {
   // Runs the program; returns its exit status when the main window has closed: 0, or 1 when
   // no sound server answered.
   int InitInstance();
+  // The window starts a recording as soon as it is up (the command line's --record when no
+  // copy ran). Called before InitInstance.
+  void RecordWhenShown() { m_bRecordWhenShown = true; }
 
   // The settings' application name: the program file's base name.
   static QString ApplicationName();
@@ -27,6 +30,7 @@ class RecorderApp {
 
   QPixmap m_bmpDefaultPressed;
   QPixmap m_bmpDefaultNormal;
+  bool m_bRecordWhenShown = false;
 };
 
 }  // namespace tonvale::app

@@ -104,6 +104,8 @@ RecorderDialog::RecorderDialog(DialogServices services, QWidget* parent)
 
 RecorderDialog::~RecorderDialog() {
   m_services.hotkeys.SetHandler({});
+  m_services.hotkeys.SetFailureHandler({});
+  m_services.hotkeys.SetTriggerHandler({});
   m_hotkeys.UnregisterHotKeys(m_services.hotkeys);
   m_engine.TearDownCapture();
 }
@@ -177,6 +179,12 @@ void RecorderDialog::ConnectHandlers() {
         [this](std::uint32_t key) { return m_services.hotkeys.VirtualKeyOfNativeKey(key); });
   }
   m_services.hotkeys.SetHandler([this](int id) { OnHotKey(id); });
+  m_services.hotkeys.SetFailureHandler(
+      [this](int id) { m_hotkeys.OnRegisterFailed(id, m_services.boxes, this); });
+  m_services.hotkeys.SetTriggerHandler(
+      [this](int id, unsigned modifiers, unsigned virtualKey, const QString& text) {
+        OnHotKeyTrigger(id, modifiers, virtualKey, text);
+      });
 }
 
 bool RecorderDialog::OnInitDialog() {
@@ -328,14 +336,15 @@ void RecorderDialog::OnSysCommand(int command) {
   }
 }
 
-void RecorderDialog::OnHotKey(int id) {
+bool RecorderDialog::OnHotKey(int id) {
   // A press arrives in whatever event loop runs. While one of the program's boxes or dialogs
   // is open, the handler that opened it has not returned, so the hotkey waits for nobody and
   // does nothing.
   if (QWidget* modal = QApplication::activeModalWidget(); modal != nullptr && modal != this) {
     qCDebug(lcStatus) << "hotkey ignored: a box or dialog is open";
-    return;
+    return false;
   }
+  const bool wasRecording = m_engine.recording();
   switch (hotkeys::CommandForHotKeyId(id)) {
     case hotkeys::HotkeyCommand::Record:
       OnRecord();
@@ -346,6 +355,46 @@ void RecorderDialog::OnHotKey(int id) {
     case hotkeys::HotkeyCommand::None:
       break;
   }
+  AnnounceRecording(wasRecording);
+  return true;
+}
+
+void RecorderDialog::AnnounceRecording(bool wasRecording) {
+  if (m_services.notifications == nullptr) {
+    return;
+  }
+  // The window is usually behind other programs. Told once what the command posted has run:
+  // a start that failed has posted its stop.
+  QMetaObject::invokeMethod(
+      this,
+      [this, wasRecording] {
+        if (m_engine.recording() != wasRecording) {
+          m_services.notifications->Show(wasRecording ? QStringLiteral("Recording stopped")
+                                                      : QStringLiteral("Recording started"),
+                                         m_engine.outputFile());
+        }
+      },
+      Qt::QueuedConnection);
+}
+
+void RecorderDialog::OnHotKeyTrigger(int id, unsigned modifiers, unsigned virtualKey,
+                                     const QString& text) {
+  hotkeys::HotkeyEdit* field = id == hotkeys::kStartRecordHotKeyId  ? m_editStartHotkey
+                               : id == hotkeys::kStopRecordHotKeyId ? m_editStopHotkey
+                                                                    : nullptr;
+  if (field == nullptr) {
+    return;
+  }
+  // The desktop's trigger wins; one this program cannot hold is shown as the desktop wrote it.
+  if (virtualKey != 0 || text.isEmpty()) {
+    m_hotkeys.OnDesktopCombination(id, modifiers, virtualKey, m_services.profile);
+    field->SetModifiers(modifiers);
+    field->SetVirtualKey(virtualKey);
+    field->ShowKeyName();
+  } else {
+    field->setText(text);
+  }
+  qCDebug(lcStatus).noquote() << "hotkey field" << field->objectName() << "shows" << field->text();
 }
 
 // ---------------------------------------------------------------------------------------

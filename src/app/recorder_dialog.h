@@ -42,6 +42,9 @@ struct DialogServices {
   platform::SaveFileDialog& saveDialog;
   // The folder that holds Introduction.html.
   QString helpDir;
+  // Where recordings that hotkeys and remote commands start or stop are announced; none in
+  // tests.
+  platform::Notifications* notifications = nullptr;
 };
 
 // The graph's "events are pending" notification, queued to the window.
@@ -73,7 +76,11 @@ class RecorderDialog : public QDialog, public recorder::RecorderControls {
   void OnHomepage();
   // The context menu's commands (the About item is 0x0010).
   void OnSysCommand(int command);
-  void OnHotKey(int id);
+  // Remote commands come here too. False when the command was not run because one of the
+  // program's boxes or dialogs is open.
+  bool OnHotKey(int id);
+  // The desktop reports another trigger on a hotkey: its field shows it.
+  void OnHotKeyTrigger(int id, unsigned modifiers, unsigned virtualKey, const QString& text);
 
   recorder::RecorderEngine& engine() { return m_engine; }
   hotkeys::HotkeyTable& hotkeyTable() { return m_hotkeys; }
@@ -114,6 +121,7 @@ class RecorderDialog : public QDialog, public recorder::RecorderControls {
   void ConnectHandlers();
   void RunCloseSequence();
   void ReportNoSoundServer();
+  void AnnounceRecording(bool wasRecording);
   QComboBox* combo(int controlId) const;
   void ScheduleListsLog();
   void LogLists() const;

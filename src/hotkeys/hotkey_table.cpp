@@ -19,6 +19,15 @@ const QString& EntryName(int entry) {
 }
 
 constexpr int kIds[HotkeyTable::kEntries] = {kStartRecordHotKeyId, kStopRecordHotKeyId};
+
+void ShowFailure(const HotKeyEntry& e, platform::MessageBoxes& boxes, QWidget* owner) {
+  qCInfo(lcHotkeys) << "registering" << e.szName << "failed: modifiers" << e.fsModifiers << "key"
+                    << e.nVirtualKey;
+  const QString text =
+      QStringLiteral("%1 hot key failed!. It may conflict with another hotkey. Try a new hotkey")
+          .arg(e.szName);
+  boxes.Show(owner, text, QStringLiteral("Error"), platform::MessageBoxes::Icon::None);
+}
 }  // namespace
 
 HotkeyCommand CommandForHotKeyId(int id) {
@@ -52,12 +61,7 @@ int HotkeyTable::RegisterHotKeys(platform::HotkeyRegistrar& registrar,
   for (const HotKeyEntry& e : mHotKey) {
     if (registrar.RegisterHotKey(e.nHotKeyId, e.fsModifiers, e.nVirtualKey))
       continue;
-    qCInfo(lcHotkeys) << "registering" << e.szName << "failed: modifiers" << e.fsModifiers << "key"
-                      << e.nVirtualKey;
-    const QString text =
-        QStringLiteral("%1 hot key failed!. It may conflict with another hotkey. Try a new hotkey")
-            .arg(e.szName);
-    boxes.Show(owner, text, QStringLiteral("Error"), platform::MessageBoxes::Icon::None);
+    ShowFailure(e, boxes, owner);
     return 0;
   }
   return 1;
@@ -92,6 +96,29 @@ void HotkeyTable::OnFieldKillFocus(int entry, const HotkeyEdit& field,
   UnregisterHotKeys(registrar);
   if (RegisterHotKeys(registrar, boxes, owner) == 1)
     SaveHotKeys(store);
+}
+
+void HotkeyTable::OnRegisterFailed(int id, platform::MessageBoxes& boxes, QWidget* owner) {
+  for (const HotKeyEntry& e : mHotKey) {
+    if (e.nHotKeyId == id)
+      ShowFailure(e, boxes, owner);
+  }
+}
+
+int HotkeyTable::OnDesktopCombination(int id, unsigned modifiers, unsigned virtualKey,
+                                      platform::ProfileStore& store) {
+  for (int i = 0; i < kEntries; ++i) {
+    HotKeyEntry& e = mHotKey[i];
+    if (e.nHotKeyId != id)
+      continue;
+    qCInfo(lcHotkeys) << e.szName << "is now modifiers" << modifiers << "key" << virtualKey
+                      << "on the desktop";
+    e.fsModifiers = modifiers;
+    e.nVirtualKey = virtualKey;
+    SaveHotKeys(store);
+    return i;
+  }
+  return -1;
 }
 
 }  // namespace tonvale::hotkeys

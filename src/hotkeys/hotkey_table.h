@@ -52,6 +52,14 @@ class HotkeyTable {
                         platform::MessageBoxes& boxes, QWidget* owner,
                         platform::ProfileStore& store);
 
+  // The registrar reported a refusal after RegisterHotKeys (the desktop decides later): the
+  // same box as a refusal at once. An unknown id is ignored.
+  void OnRegisterFailed(int id, platform::MessageBoxes& boxes, QWidget* owner);
+  // The desktop put this combination on an id: the entry takes it and the group is stored.
+  // Returns the entry, or -1 for an unknown id.
+  int OnDesktopCombination(int id, unsigned modifiers, unsigned virtualKey,
+                           platform::ProfileStore& store);
+
   HotKeyEntry mHotKey[kEntries];
 };
 

@@ -6,7 +6,6 @@
 
 #include <QString>
 #include <cstdint>
-#include <cstdint>
 #include <functional>
 
 class QWidget;
@@ -64,6 +63,15 @@ class HotkeyRegistrar {
   // in the keyboard layout in use, the code the registration of that key takes; 0 when the
   // registrar cannot tell.
   virtual unsigned VirtualKeyOfNativeKey(std::uint32_t /*nativeKey*/) const { return 0; }
+  // A backend where the desktop decides later (a portal) returns true from RegisterHotKey
+  // while it waits, and reports a refusal here, on the UI thread, for the id concerned.
+  virtual void SetFailureHandler(std::function<void(int id)> /*handler*/) {}
+  // The desktop put another trigger on an id than the one registered (its own choice, or the
+  // user's in its settings): the combination it names (0, 0 when it names none this program
+  // can hold) and its text as the desktop wrote it.
+  using TriggerHandler =
+      std::function<void(int id, unsigned modifiers, unsigned virtualKey, const QString& text)>;
+  virtual void SetTriggerHandler(TriggerHandler /*handler*/) {}
 };
 
 // The desktop's handlers: opening a file or a web address with the user's program.
@@ -83,6 +91,15 @@ class SaveFileDialog {
   virtual bool GetSaveFileName(QWidget* owner, const QString& title, const QString& initialDir,
                                const QString& initialName, const QString& filter,
                                QString* chosen) = 0;
+};
+
+// The desktop's notification bubbles.
+class Notifications {
+ public:
+  virtual ~Notifications() = default;
+  // Shows a notification in place of the one this object showed before. Never waits for the
+  // desktop; where no notification service runs, nothing is shown and nothing is reported.
+  virtual void Show(const QString& summary, const QString& body) = 0;
 };
 
 }  // namespace tonvale::platform

@@ -21,6 +21,9 @@ inline const QString kOutputFile = QStringLiteral("output_wav_file");
 inline const QString kOnlyOnce = QStringLiteral("b_only_once");
 inline constexpr int kIndexDefault = 0;
 inline constexpr int kOnlyOnceDefault = 0;
+// 1: the note that hotkeys through Xwayland fire only where the desktop passes keys to X11
+// programs is not shown again.
+inline const QString kXwaylandHotkeysNoteOff = QStringLiteral("b_xwayland_hotkeys_note_off");
 // The output file when nothing is stored: sonarelrecorder.mp3 in the user's home folder.
 QString DefaultOutputFile();
 }  // namespace option
