@@ -34,7 +34,9 @@ TEST(DiskFull, TheMp3OrTheWavOnAFullDiskEndsTheRecordingAndKeepsWhatWasWritten) 
   ASSERT_TRUE(pulse.started());
   const pid_t tone = pulse.playTone("full", 1000);
   QThread::msleep(300);
-  platform::GstMediaFactory media(platform::GstMediaFactory::DefaultPluginDir(),
+  // The build's plugin folder: in a chroot, a new mount namespace can make /proc/self/exe,
+  // which the default folder is found from, name the path outside it.
+  platform::GstMediaFactory media(TONVALE_RELIABILITY_PLUGIN_DIR,
                                   &platform::CreatePulseDeviceEnumerator);
   settings::QSettingsSinkHandOff handOff;
 
