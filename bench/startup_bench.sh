@@ -12,32 +12,9 @@ runs=${2:-9}
 program="$build/bin/sonarelrecorder"
 [ -x "$program" ] || { echo "no program at $program" >&2; exit 1; }
 
-work=$(mktemp -d /tmp/tonvale-startup-bench-XXXXXX)
-xvfb_pid=
-pulse_pid=
-cleanup() {
-  [ -n "$pulse_pid" ] && kill "$pulse_pid" 2>/dev/null && wait "$pulse_pid" 2>/dev/null
-  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null && wait "$xvfb_pid" 2>/dev/null
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-# Private display.
-Xvfb -displayfd 5 -screen 0 1280x800x24 -nolisten tcp -noreset 5>"$work/display" 2>/dev/null &
-xvfb_pid=$!
-for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.05; done
-export DISPLAY=":$(head -n1 "$work/display")"
-
-# Private sound server.
-export XDG_RUNTIME_DIR="$work/runtime" PULSE_RUNTIME_PATH="$work/runtime/pulse"
-mkdir -p "$XDG_RUNTIME_DIR"
-export PULSE_SERVER="unix:$PULSE_RUNTIME_PATH/native"
-pulseaudio -n --daemonize=no --exit-idle-time=-1 --use-pid-file=no \
-  --log-target=file:"$work/pulse.log" --load=module-native-protocol-unix \
-  --load="module-null-sink sink_name=bench_a sink_properties=device.description=bench_a" \
-  --load="module-null-sink sink_name=bench_b sink_properties=device.description=bench_b" &
-pulse_pid=$!
-for _ in $(seq 100); do pactl info >/dev/null 2>&1 && break; sleep 0.05; done
+source "$(dirname "$0")/private_servers.sh"
+start_servers "module-null-sink sink_name=bench_a sink_properties=device.description=bench_a" \
+  "module-null-sink sink_name=bench_b sink_properties=device.description=bench_b"
 
 export XDG_CONFIG_HOME="$work/config" TMPDIR="$work"
 export QT_LOGGING_RULES="tonvale.status.debug=true"

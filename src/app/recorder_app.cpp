@@ -14,6 +14,7 @@
 #include "platform/dbus/dbus_remote_control.h"
 #include "platform/gst/media_factory_gst.h"
 #include "platform/pulse/pulse_devices.h"
+#include "platform/pulse/pulse_level_monitor.h"
 #include "platform/qt/qt_services.h"
 #include "resources/resources.h"
 #include "settings/profile_store.h"
@@ -89,8 +90,10 @@ int RecorderApp::InitInstance() {
   platform::DBusNotifications notifications(QStringLiteral("Tonvale"), QStringLiteral("tonvale"),
                                             QStringLiteral("com.velmora.tonvale"));
 
+  platform::PulseLevelMonitor levels;
+
   RecorderDialog dialog({media, profile, handOff, boxes, desktop, *hotkeys.registrar, saveDialog,
-                         HelpDir(), &notifications});
+                         HelpDir(), &notifications, &levels});
   NoteHotkeyWayWhenShown(&dialog, hotkeys.way, profile);
   platform::DBusRemoteControl remote;
   RemoteCommands remoteCommands(dialog, remote);

@@ -17,7 +17,9 @@
 
 #include "app/about_dialog.h"
 #include "app/input_hint_dialog.h"
+#include "app/level_meter_feed.h"
 #include "app/status_log.h"
+#include "controls/level_meter.h"
 #include "controls/painted_label.h"
 #include "controls/round_button.h"
 #include "hotkeys/hotkey_edit.h"
@@ -100,9 +102,14 @@ RecorderDialog::RecorderDialog(DialogServices services, QWidget* parent)
   BuildControls();
   ConnectHandlers();
   m_hotkeys.LoadHotKeys(m_services.profile);
+  if (m_services.levels != nullptr) {
+    m_meterFeed = new LevelMeterFeed(this, m_meter, *m_services.levels,
+                                     [this] { return m_engine.SelectedLinePin(); });
+  }
 }
 
 RecorderDialog::~RecorderDialog() {
+  delete m_meterFeed;  // it asks the engine for the line
   m_services.hotkeys.SetHandler({});
   m_services.hotkeys.SetFailureHandler({});
   m_services.hotkeys.SetTriggerHandler({});
@@ -142,6 +149,17 @@ void RecorderDialog::BuildControls() {
   m_staticStatus = qobject_cast<QLabel*>(control(ids::kStatus));
   m_sliderVolume = qobject_cast<QSlider*>(control(ids::kVolume));
   m_recordTimer.setObjectName(QStringLiteral("1113"));
+  // Fields are announced by their labels.
+  m_editOutputFile->setAccessibleName(QStringLiteral("Record To"));
+  m_editStartHotkey->setAccessibleName(QStringLiteral("Start Record hotkey"));
+  m_editStopHotkey->setAccessibleName(QStringLiteral("Stop Record hotkey"));
+  combo(ids::kSoundCards)->setAccessibleName(QStringLiteral("Sound card"));
+  combo(ids::kInputLines)->setAccessibleName(QStringLiteral("Input line"));
+  // The level meter, in the free stretch right of "Record To:" between the Stop row and the
+  // output field; no control of the template moves.
+  m_meter = new controls::LevelMeter(this);
+  m_meter->setObjectName(QStringLiteral("levelMeter"));
+  m_meter->setGeometry(resources::DialogUnits::FromFont(font()).ToPixels(64, 80, 171, 18));
 }
 
 void RecorderDialog::ConnectHandlers() {
@@ -302,7 +320,11 @@ void RecorderDialog::OnRecord() {
                           platform::MessageBoxes::Icon::Stop);
     return;
   }
+  const bool wasRecording = m_engine.recording();
   m_engine.OnRecord();
+  if (!wasRecording && m_engine.recording()) {
+    m_meter->ResetClip();
+  }
 }
 
 void RecorderDialog::OnBrowse() {

@@ -21,6 +21,7 @@ class QLineEdit;
 class QSlider;
 
 namespace tonvale::controls {
+class LevelMeter;
 class PaintedLabel;
 class RoundButton;
 }  // namespace tonvale::controls
@@ -28,7 +29,13 @@ namespace tonvale::hotkeys {
 class HotkeyEdit;
 }
 
+namespace tonvale::platform {
+class LevelMonitor;
+}
+
 namespace tonvale::app {
+
+class LevelMeterFeed;
 
 // Everything the main window needs from the platform; the program wires the real adapters,
 // tests wire fakes.
@@ -45,6 +52,8 @@ struct DialogServices {
   // Where recordings that hotkeys and remote commands start or stop are announced; none in
   // tests.
   platform::Notifications* notifications = nullptr;
+  // The input line's level meter reads the line through it; none: the meter stays empty.
+  platform::LevelMonitor* levels = nullptr;
 };
 
 // The graph's "events are pending" notification, queued to the window.
@@ -85,6 +94,8 @@ class RecorderDialog : public QDialog, public recorder::RecorderControls {
   recorder::RecorderEngine& engine() { return m_engine; }
   hotkeys::HotkeyTable& hotkeyTable() { return m_hotkeys; }
   QWidget* control(int controlId) const;
+  controls::LevelMeter* levelMeter() const { return m_meter; }
+  LevelMeterFeed* levelMeterFeed() const { return m_meterFeed; }
   bool initFailed() const { return m_bInitFailed; }
 
   // RecorderControls.
@@ -132,6 +143,8 @@ class RecorderDialog : public QDialog, public recorder::RecorderControls {
   recorder::RecorderEngine m_engine;
   hotkeys::HotkeyTable m_hotkeys;
   std::map<int, QWidget*> m_controls;
+  controls::LevelMeter* m_meter = nullptr;
+  LevelMeterFeed* m_meterFeed = nullptr;  // a child of the window
 
   hotkeys::HotkeyEdit* m_editStartHotkey = nullptr;  // 1058
   hotkeys::HotkeyEdit* m_editStopHotkey = nullptr;   // 1059

@@ -288,6 +288,16 @@ HRESULT RecorderEngine::ApplyToLines(bool setLevel, double level) {
   return hr;
 }
 
+std::shared_ptr<platform::Pin> RecorderEngine::SelectedLinePin() const {
+  const int position = PinForLine(controls_.ComboGetCurSel(id::kInputLines));
+  std::shared_ptr<platform::Pin> pin;
+  if (position < 0 || !m_pCaptureFilter ||
+      Failed(PinAtPosition(m_pCaptureFilter, PinDirection::Input, position, &pin))) {
+    return nullptr;
+  }
+  return pin;
+}
+
 HRESULT RecorderEngine::EnableSelectedLine() {
   return ApplyToLines(false, 0.0);
 }

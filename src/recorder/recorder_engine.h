@@ -112,6 +112,8 @@ class RecorderEngine {
   HRESULT ListInputLines(const std::shared_ptr<platform::Filter>& filter,
                          platform::PinDirection direction);
   HRESULT EnableSelectedLine();
+  // The pin of the selected input line; nullptr when no line is selected or none is bound.
+  std::shared_ptr<platform::Pin> SelectedLinePin() const;
   int ShowLineLevel(platform::AudioInputMixer& mixer);
   HRESULT ApplyLineLevel(double level);
   void ClearSoundCardList();

@@ -17,6 +17,8 @@
 
 #include "app/about_dialog.h"
 #include "app/input_hint_dialog.h"
+#include "app/level_meter_feed.h"
+#include "controls/level_meter.h"
 #include "controls/round_button.h"
 #include "fake_media.h"
 #include "fake_services.h"
@@ -203,6 +205,61 @@ TEST(AboutDialog, OkIsAPaintedRoundButtonBesideTheIcon) {
   ASSERT_NE(icon, nullptr);
   const QRgb dot = about.grab().toImage().pixel(icon->geometry().center());
   EXPECT_TRUE(qRed(dot) > 150 && qGreen(dot) < 80) << std::hex << dot;
+}
+
+struct FakeLevelMonitor : platform::LevelMonitor {
+  std::shared_ptr<platform::Pin> watched;
+  platform::LineLevels levels;
+  HRESULT Watch(const std::shared_ptr<platform::Pin>& p) override { return watched = p, S_OK; }
+  void Stop() override { watched.reset(); }
+  bool Read(platform::LineLevels* out) override { return watched && (*out = levels, true); }
+  std::string Line() const {
+    std::string name = "(none)";
+    return watched ? (watched->QueryPinInfo(&name), name) : name;
+  }
+};
+
+// Fields are named by their labels, the meter by its level. The meter covers no control, meters
+// the selected line only while the window shows and follows another choice; a recording's
+// start clears its clip mark.
+TEST_F(DialogTest, TheMeterFollowsTheLineWhileShownAndFieldsAreNamedByTheirLabels) {
+  FakeLevelMonitor monitor;
+  monitor.levels = {{{0.5F, 0.25F}, {1.0F, 0.5F}}, false};
+  profile.values[u"Option/b_only_once"_s] = u"1"_s;
+  app::RecorderDialog d(app::DialogServices{media, profile, handOff, boxes, desktop, hotkeys,
+                                            saveDialog, u"/help"_s, nullptr, &monitor});
+  d.OnInitDialog();
+  QStringList names;
+  for (int id : {1008, 1058, 1059, 1009, 1011}) names << d.control(id)->accessibleName();
+  EXPECT_EQ(names.join(u'|'),
+            u"Record To|Start Record hotkey|Stop Record hotkey|Sound card|Input line"_s);
+  EXPECT_EQ(monitor.Line(), "(none)");
+  d.show();
+  QApplication::processEvents();
+  const QWidget* meter = d.levelMeter();
+  EXPECT_TRUE(d.rect().contains(meter->geometry()));
+  for (const resources::ControlTemplate& c :
+       resources::Template(resources::kMainTemplate)->controls)
+    EXPECT_FALSE(d.control(c.id)->isVisible() &&
+                 d.control(c.id)->geometry().intersects(meter->geometry()))
+        << c.id;
+  EXPECT_EQ(monitor.Line(), "Monitor of Null Output");
+  EXPECT_EQ(meter->accessibleName(), u"Input level 0 dB, clipped"_s);
+  qobject_cast<QComboBox*>(d.control(1011))->setCurrentIndex(0);
+  d.engine().OnInputLineSelected();
+  monitor.levels.channels[1].peak = 0.25F;
+  d.levelMeterFeed()->Tick();
+  EXPECT_EQ(monitor.Line(), "Microphone");
+  EXPECT_EQ(meter->accessibleName(), u"Input level -6 dB, clipped"_s);
+  d.OnRecord();
+  ASSERT_TRUE(d.engine().recording());
+  EXPECT_EQ(meter->accessibleName(), u"Input level -6 dB"_s);
+  for (auto hide : {&QWidget::showMinimized, &QWidget::hide}) {
+    (d.*hide)();
+    EXPECT_EQ(monitor.Line() + (d.levelMeterFeed()->running() ? " running" : ""), "(none)");
+    d.showNormal();
+    EXPECT_EQ(monitor.Line(), "Microphone");
+  }
 }
 
 }  // namespace

@@ -67,5 +67,38 @@ TEST_F(E2eTest, MainWindowAboutBoxAndInputHintAsShown) {
   Close(program);
 }
 
+// The idle window shows the line's sound in its meter and nowhere else: a tone playing into the
+// chosen line against the same window a second after it stopped.
+TEST_F(E2eTest, TheIdleWindowShowsTheLinesSoundOnlyInTheMeter) {
+  SettingsForDevice(home.path("meter.mp3"), 1);  // the second sink's monitor
+  ProgramRun program(home);
+  const pid_t tone = pulse().playTone(kSinkB, 440);
+  ASSERT_GT(tone, 0);
+  const std::string window = program.Open();
+  ASSERT_FALSE(window.empty()) << program.Log();
+  std::this_thread::sleep_for(1500ms);
+  ExpectScreenshot(window, "meter_tone.png");
+  pulse().stopTone(tone);
+  std::this_thread::sleep_for(1500ms);  // past the peak hold
+  const QImage a(QString::fromStdString(BuildPath("screenshots/meter_tone.png")));
+  // The meter's place: 64, 80, 171 x 18 of the window's 244 x 156 dialog units.
+  const auto px = [&](int x, int y) { return QPoint(x * a.width() / 244, y * a.height() / 156); };
+  const QRect meter = QRect(px(64, 80), px(235, 98)).adjusted(-2, -2, 2, 2);
+  // The output field's cursor blinks: a few tries meet it in the same phase.
+  QRect changed;
+  for (int attempt = 0; attempt < 8 && (changed.isNull() || !meter.contains(changed)); ++attempt) {
+    std::this_thread::sleep_for(130ms);
+    ExpectScreenshot(window, "meter_silence.png");
+    const QImage b(QString::fromStdString(BuildPath("screenshots/meter_silence.png")));
+    changed = {};
+    for (int y = 0; y < a.height(); ++y)
+      for (int x = 0; x < a.width(); ++x)
+        changed |= a.pixel(x, y) != b.pixel(x, y) ? QRect(x, y, 1, 1) : QRect();
+  }
+  EXPECT_GT(changed.width(), meter.width() / 2) << "the tone's bar is long";
+  EXPECT_TRUE(meter.contains(changed)) << "changed outside the meter";
+  Close(program);
+}
+
 }  // namespace
 }  // namespace tonvale::testing

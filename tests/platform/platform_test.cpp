@@ -20,6 +20,7 @@
 #include "platform/gst/media_factory_gst.h"
 #include "platform/pulse/pulse_context.h"
 #include "platform/pulse/pulse_devices.h"
+#include "platform/pulse/pulse_level_monitor.h"
 #include "platform/pulse/pulse_lines.h"
 #include "private_server.h"
 
@@ -412,6 +413,52 @@ TEST_F(GstGraphTest, PulseDevicesAreListedBoundAndWatchedWhileTheirFilterIsInAGr
   pulse.emplace(Strings{"gamma"});
   ASSERT_TRUE(pulse->started());
   EXPECT_THAT(Enumerate(*enumerator), ::testing::Contains("Monitor of gamma"));
+}
+
+// The meter reads a line's source per channel, mono and 6 channels alike: a sine at half scale
+// peaks at -6 dBFS with its RMS 3 dB below; the source's mute reaches it with its silence; another
+// backend's pin is refused.
+TEST(PulseLevelMonitorTest, ReadsPeakAndRmsPerChannelFollowsMuteAndTheWatchedLine) {
+  PrivatePulse pulse({"quiet"});
+  ASSERT_TRUE(pulse.started());
+  ASSERT_GE(pulse.loadNullSink("mono", "", {"channels=1"}), 0);
+  ASSERT_GE(pulse.loadNullSink("six", "", {"channels=6"}), 0);
+  ASSERT_GT(pulse.playTone("mono", 440), 0);
+  ASSERT_GT(pulse.playTone("six", 440), 0);
+  PulseLevelMonitor monitor;
+  LineLevels levels;
+  EXPECT_FALSE(monitor.Read(&levels));
+  EXPECT_EQ(monitor.Watch(std::make_shared<FakePin>(PinDirection::Input, "x")), E_INVALIDARG);
+  // Levels once a reading holds `n` channels and meets `done`.
+  const auto settle = [&](
+                          std::size_t n, const std::function<bool()>& done = [] { return true; }) {
+    const bool held = testing::WaitUntil(5s, [&] {
+      std::this_thread::sleep_for(50ms);
+      return monitor.Read(&levels) && levels.channels.size() == n && done();
+    });
+    std::this_thread::sleep_for(300ms);  // past a first fragment that was partly silent
+    return held && monitor.Read(&levels) && levels.channels.size() == n;
+  };
+  const auto selection = std::make_shared<PulseLineSelection>(
+      std::vector<PulseLine>{{"m", "mono.monitor", ""}, {"s", "six.monitor", ""}});
+  std::shared_ptr<PulseContext> context;
+  ASSERT_EQ(PulseContext::Connect(&context), S_OK);
+  const auto pins = MakePulseInputPins(context, selection);
+  ASSERT_EQ(monitor.Watch(pins[0]), S_OK);
+  ASSERT_TRUE(settle(1, [&] { return levels.channels[0].peak > 0.1F; }));
+  EXPECT_NEAR(levels.channels[0].peak, 0.5, 0.03);
+  EXPECT_NEAR(levels.channels[0].rms, 0.5 / std::sqrt(2.0), 0.03);
+  EXPECT_FALSE(levels.muted);
+  ASSERT_EQ(pulse.pactl({"set-source-mute", "mono.monitor", "1"}), 0);
+  EXPECT_TRUE(settle(1, [&] { return levels.muted && levels.channels[0].peak == 0.0F; }));
+
+  ASSERT_EQ(monitor.Watch(pins[1]), S_OK);
+  ASSERT_TRUE(settle(6, [&] { return levels.channels[0].peak > 0.1F; }));
+  EXPECT_FALSE(levels.muted);
+  for (const ChannelLevel& c : levels.channels)  // each channel a sine, or silent
+    EXPECT_NEAR(c.rms, c.peak / std::sqrt(2.0), 0.03);
+  monitor.Stop();
+  EXPECT_FALSE(monitor.Read(&levels));
 }
 
 }  // namespace

@@ -413,6 +413,11 @@ HRESULT PulseContext::SetSourceVolume(const std::string& source, const pa_cvolum
       timeoutMs);
 }
 
+void PulseContext::WithConnection(const std::function<void(pa_context*)>& use) {
+  LoopLock lock(loop_);
+  use(context_);
+}
+
 int PulseContext::Subscribe(EventFn callback) {
   LoopLock lock(loop_);
   const int id = nextSubscriber_++;

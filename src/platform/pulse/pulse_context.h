@@ -99,6 +99,10 @@ class PulseContext : public std::enable_shared_from_this<PulseContext> {
   HRESULT SetSourceVolume(const std::string& source, const pa_cvolume& volume,
                           int timeoutMs = kQueryTimeoutMs);
 
+  // Runs `use` on the connection under the loop lock, for libpulse calls that answer through
+  // callbacks on the libpulse thread (streams, asynchronous queries); it must not wait.
+  void WithConnection(const std::function<void(pa_context*)>& use);
+
   // Card, sink and source events. The callback runs on the libpulse thread; once
   // Unsubscribe returns it is not running and is not called again.
   using EventFn = std::function<void(PulseFacility, PulseEvent, std::uint32_t index)>;

@@ -192,6 +192,7 @@ HRESULT PulseLineMixer::get_MixLevel(double* level) {
 PulseInputPin::PulseInputPin(std::shared_ptr<PulseContext> context,
                              std::shared_ptr<PulseLineSelection> selection, int line)
     : name_(selection->lines()[static_cast<std::size_t>(line)].label),
+      source_(selection->lines()[static_cast<std::size_t>(line)].source),
       role_(selection->lines()[static_cast<std::size_t>(line)].role) {
   mixer_ = std::make_shared<PulseLineMixer>(std::move(context), std::move(selection), line);
 }

@@ -88,10 +88,13 @@ class PulseInputPin : public Pin {
   HRESULT QueryPinInfo(std::string* name) override;
   HRESULT QueryLineRole(LineRole* role) override;
   HRESULT QueryMixer(std::shared_ptr<AudioInputMixer>* mixer) override;
+  // The server's name of the source the line records.
+  const std::string& source() const { return source_; }
 
  private:
   std::shared_ptr<AudioInputMixer> mixer_;
   std::string name_;
+  std::string source_;
   LineRole role_;
 };
 

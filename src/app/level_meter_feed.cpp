@@ -1,0 +1,76 @@
+#include "app/level_meter_feed.h"
+
+#include <QEvent>
+#include <QWidget>
+
+#include "controls/level_meter.h"
+
+namespace tonvale::app {
+
+LevelMeterFeed::LevelMeterFeed(QWidget* window, controls::LevelMeter* meter,
+                               platform::LevelMonitor& monitor, LineFn selectedLine)
+    : QObject(window),
+      window_(window),
+      meter_(meter),
+      monitor_(monitor),
+      selectedLine_(std::move(selectedLine)) {
+  clock_.start();
+  timer_.setInterval(kPeriodMs);
+  connect(&timer_, &QTimer::timeout, this, &LevelMeterFeed::Tick);
+  window_->installEventFilter(this);
+  UpdateRunning();
+}
+
+LevelMeterFeed::~LevelMeterFeed() {
+  window_->removeEventFilter(this);
+  monitor_.Stop();
+}
+
+bool LevelMeterFeed::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == window_) {
+    switch (event->type()) {
+      case QEvent::Show:
+      case QEvent::Hide:
+      case QEvent::WindowStateChange:
+        UpdateRunning();
+        break;
+      default:
+        break;
+    }
+  }
+  return QObject::eventFilter(watched, event);
+}
+
+void LevelMeterFeed::UpdateRunning() {
+  const bool wanted = window_->isVisible() && !window_->isMinimized();
+  if (wanted == timer_.isActive())
+    return;
+  if (wanted) {
+    timer_.start();
+    Tick();
+    return;
+  }
+  timer_.stop();
+  monitor_.Stop();
+  line_.reset();
+  meter_->SetLevels({}, false, clock_.elapsed());
+}
+
+void LevelMeterFeed::Tick() {
+  std::shared_ptr<platform::Pin> line = selectedLine_();
+  if (line != line_) {
+    line_ = std::move(line);
+    if (line_)
+      monitor_.Watch(line_);
+    else
+      monitor_.Stop();
+  }
+  platform::LineLevels levels;
+  std::vector<controls::MeterLevel> shown;
+  if (!monitor_.Read(&levels))
+    levels = {};
+  for (const platform::ChannelLevel& c : levels.channels) shown.push_back({c.peak, c.rms});
+  meter_->SetLevels(shown, levels.muted, clock_.elapsed());
+}
+
+}  // namespace tonvale::app

@@ -1,0 +1,51 @@
+#pragma once
+
+// Feeds the main window's level meter from the level monitor while the window is shown and not
+// minimised: every 60 ms it reads the levels of the selected input line and follows the line
+// when another one is selected. Hidden or minimised, nothing is metered.
+
+#include <QElapsedTimer>
+#include <QObject>
+#include <QTimer>
+#include <functional>
+#include <memory>
+
+#include "platform/level_monitor.h"
+
+namespace tonvale::controls {
+class LevelMeter;
+}
+
+namespace tonvale::app {
+
+class LevelMeterFeed : public QObject {
+  Q_OBJECT
+
+ public:
+  inline static constexpr int kPeriodMs = 60;
+  using LineFn = std::function<std::shared_ptr<platform::Pin>()>;
+
+  LevelMeterFeed(QWidget* window, controls::LevelMeter* meter, platform::LevelMonitor& monitor,
+                 LineFn selectedLine);
+  ~LevelMeterFeed() override;
+
+  bool running() const { return timer_.isActive(); }
+  // Reads the levels now and shows them.
+  void Tick();
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  void UpdateRunning();
+
+  QWidget* window_;
+  controls::LevelMeter* meter_;
+  platform::LevelMonitor& monitor_;
+  LineFn selectedLine_;
+  std::shared_ptr<platform::Pin> line_;
+  QTimer timer_;
+  QElapsedTimer clock_;
+};
+
+}  // namespace tonvale::app
