@@ -425,7 +425,8 @@ HRESULT GstFilterGraph::StopWhenReady() {
 // sound server leaves the stream without a source.
 class GstFilterGraph::EndOfStreamGate {
  public:
-  explicit EndOfStreamGate(GstRef<GstPad> pad) : pad_(std::move(pad)) {
+  // Audio captured before `stopAt` (running time; none: nothing more) still passes.
+  EndOfStreamGate(GstRef<GstPad> pad, GstClockTime stopAt) : pad_(std::move(pad)), stopAt_(stopAt) {
     probe_ = gst_pad_add_probe(
         pad_.get(),
         static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_BUFFER | GST_PAD_PROBE_TYPE_BUFFER_LIST),
@@ -439,15 +440,23 @@ class GstFilterGraph::EndOfStreamGate {
   void Remove() { gst_pad_remove_probe(pad_.get(), probe_); }
 
  private:
-  // The stream ends before the next buffer, as when the source itself is told to end.
-  static GstPadProbeReturn OnBuffer(GstPad* pad, GstPadProbeInfo*, gpointer data) {
+  // The fragment that holds the moment of Stop passes; the stream ends before the first
+  // one captured after it, as when the source itself is told to end.
+  static GstPadProbeReturn OnBuffer(GstPad* pad, GstPadProbeInfo* info, gpointer data) {
     auto* gate = static_cast<EndOfStreamGate*>(data);
+    GstBuffer* buffer = GST_PAD_PROBE_INFO_TYPE(info) & GST_PAD_PROBE_TYPE_BUFFER_LIST
+                            ? gst_buffer_list_get(GST_PAD_PROBE_INFO_BUFFER_LIST(info), 0)
+                            : GST_PAD_PROBE_INFO_BUFFER(info);
+    if (!gate->ended_ && buffer != nullptr && GST_CLOCK_TIME_IS_VALID(gate->stopAt_) &&
+        GST_BUFFER_PTS_IS_VALID(buffer) && GST_BUFFER_PTS(buffer) < gate->stopAt_)
+      return GST_PAD_PROBE_OK;
     if (!gate->ended_.exchange(true))
       gst_pad_push_event(pad, gst_event_new_eos());
     return GST_PAD_PROBE_DROP;
   }
 
   GstRef<GstPad> pad_;
+  const GstClockTime stopAt_;
   gulong probe_ = 0;
   std::atomic<bool> ended_{false};
 };
@@ -502,8 +511,14 @@ void GstFilterGraph::EndStream(GstState current, bool failed) {
     DropCapturedAudio();
     gst_element_set_state(pipeline_, GST_STATE_PLAYING);
   }
+  // The running time of this moment: what was captured until now goes into the files.
+  GstClockTime now = GST_CLOCK_TIME_NONE;
+  if (GstClock* clock = gst_element_get_clock(pipeline_); clock != nullptr) {
+    now = gst_clock_get_time(clock) - gst_element_get_base_time(pipeline_);
+    gst_object_unref(clock);
+  }
   for (auto& out : CaptureOutputs()) {
-    gates_.push_back(std::make_unique<EndOfStreamGate>(std::move(out)));
+    gates_.push_back(std::make_unique<EndOfStreamGate>(std::move(out), now));
     // A capture that failed or is paused delivers nothing more: its stream ends at once.
     if (failed || current == GST_STATE_PAUSED)
       gates_.back()->EndNow();
