@@ -92,6 +92,8 @@ int main(int argc, char** argv) {
   }
 
   engine.OnRecord();
+  while (engine.starting())
+    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
   // The clock runs from the moment the graph runs, as the status count does.
   QElapsedTimer clock;
   clock.start();

@@ -322,7 +322,7 @@ void RecorderDialog::OnRecord() {
   }
   const bool wasRecording = m_engine.recording();
   m_engine.OnRecord();
-  if (!wasRecording && m_engine.recording()) {
+  if (!wasRecording && (m_engine.recording() || m_engine.starting())) {
     m_meter->ResetClip();
   }
 }
@@ -385,18 +385,23 @@ void RecorderDialog::AnnounceRecording(bool wasRecording) {
   if (m_services.notifications == nullptr) {
     return;
   }
-  // The window is usually behind other programs. Told once what the command posted has run:
-  // a start that failed has posted its stop.
-  QMetaObject::invokeMethod(
-      this,
-      [this, wasRecording] {
-        if (m_engine.recording() != wasRecording) {
-          m_services.notifications->Show(wasRecording ? QStringLiteral("Recording stopped")
-                                                      : QStringLiteral("Recording started"),
-                                         m_engine.outputFile());
-        }
-      },
-      Qt::QueuedConnection);
+  // The window is usually behind other programs. Told once the start has ended and what the
+  // command posted has run: a start that failed has posted its stop.
+  m_announceFrom = wasRecording;
+  m_announcePending = true;
+  QMetaObject::invokeMethod(this, &RecorderDialog::Announce, Qt::QueuedConnection);
+}
+
+void RecorderDialog::Announce() {
+  if (!m_announcePending || m_engine.starting()) {
+    return;
+  }
+  m_announcePending = false;
+  if (m_engine.recording() != m_announceFrom) {
+    m_services.notifications->Show(
+        m_announceFrom ? QStringLiteral("Recording stopped") : QStringLiteral("Recording started"),
+        m_engine.outputFile());
+  }
 }
 
 void RecorderDialog::OnHotKeyTrigger(int id, unsigned modifiers, unsigned virtualKey,
@@ -425,6 +430,9 @@ void RecorderDialog::OnHotKeyTrigger(int id, unsigned modifiers, unsigned virtua
 bool RecorderDialog::event(QEvent* e) {
   if (e->type() == GraphEvent::EventType()) {
     m_engine.OnGraphEvent(static_cast<GraphEvent*>(e)->instance());
+    if (m_announcePending) {
+      QMetaObject::invokeMethod(this, &RecorderDialog::Announce, Qt::QueuedConnection);
+    }
     return true;
   }
   return QDialog::event(e);

@@ -133,6 +133,7 @@ class RecorderDialog : public QDialog, public recorder::RecorderControls {
   void RunCloseSequence();
   void ReportNoSoundServer();
   void AnnounceRecording(bool wasRecording);
+  void Announce();
   QComboBox* combo(int controlId) const;
   void ScheduleListsLog();
   void LogLists() const;
@@ -159,6 +160,9 @@ class RecorderDialog : public QDialog, public recorder::RecorderControls {
   bool m_bClosing = false;
   bool m_bShownOnce = false;
   bool m_bListsLogPending = false;
+  // A start or stop by hotkey or remote command waits to be announced.
+  bool m_announcePending = false;
+  bool m_announceFrom = false;
 };
 
 }  // namespace tonvale::app

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QEvent>
+#include <QEventLoop>
 #include <QTimer>
 #include <cstdio>
 
@@ -45,6 +46,18 @@ void RemoteCommands::OnCommand(Command command, const platform::RemoteControl::R
     return;
   }
   const recorder::RecorderEngine& engine = dialog_.engine();
+  if (engine.starting()) {
+    // The answer tells how the start ended.
+    QEventLoop started;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, &started, [&] {
+      if (!engine.starting()) {
+        started.quit();
+      }
+    });
+    poll.start(10);
+    started.exec();
+  }
   if (record && (!engine.recording() || engine.paused())) {
     reply(QStringLiteral("The recording did not start."));
   } else if (!record && engine.recording()) {

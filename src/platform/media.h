@@ -30,6 +30,8 @@ inline constexpr long EC_COMPLETE = 0x01;
 inline constexpr long EC_ERRORABORT = 0x03;
 // The capture device went away (param2 == 0) or came back (param2 != 0). Param1 is unused.
 inline constexpr long EC_DEVICE_LOST = 0x1F;
+// A start that RunAsync left pending has ended: param1 is its result (Run's), param2 unused.
+inline constexpr long EC_RUN_COMPLETE = 0x8001;
 
 // Frees what the standard event codes carry. Every MediaEvent implementation calls it from
 // FreeEventParams so that real and fake graphs agree on ownership.
@@ -113,6 +115,10 @@ class MediaControl {
  public:
   virtual ~MediaControl() = default;
   virtual HRESULT Run() = 0;
+  // Starts running without waiting for the stream to reach the files. S_FALSE: the start is
+  // under way and its result comes as EC_RUN_COMPLETE; until then the only calls allowed are
+  // Stop, StopWhenReady and Pause, which wait for it. Anything else: Run's own result.
+  virtual HRESULT RunAsync() { return Run(); }
   virtual HRESULT Pause() = 0;
   // Stops at once; what is in flight may be lost.
   virtual HRESULT Stop() = 0;

@@ -12,6 +12,7 @@
 #include <unistd.h>
 #include <cerrno>
 #include <cstring>
+#include <utility>
 
 namespace tonvale::recorder {
 
@@ -190,15 +191,15 @@ void RecorderEngine::OnRecord() {
   // Resume.
   if (m_bPaused == 1) {
     if (m_pMC) {
-      m_pMC->Run();
+      m_pMC->RunAsync();
     }
     controls_.SetTimer(kTimerId, kTimerPeriodMs);
     controls_.EnableControl(id::kRecord, false);
     m_bPaused = 0;
     return;
   }
-  // A recording runs: leave it, its chain and its file alone.
-  if (m_bRecording == 1) {
+  // A recording runs or is starting: leave it, its chain and its file alone.
+  if (m_bRecording == 1 || m_bStarting) {
     return;
   }
 
@@ -225,8 +226,18 @@ void RecorderEngine::OnRecord() {
     return;
   }
   // The old recording stays until the sink writes the new one's first audio over it, so a
-  // start that fails keeps it.
-  const HRESULT hr = m_pMC->Run();
+  // start that fails keeps it. The capture opens at once; the window goes on while the
+  // stream makes its way to the files, and the rest follows when the start has ended.
+  const HRESULT hr = m_pMC->RunAsync();
+  if (hr == S_FALSE) {
+    m_bStarting = true;
+    return;
+  }
+  FinishRecordStart(hr);
+}
+
+void RecorderEngine::FinishRecordStart(HRESULT hr) {
+  m_bStarting = false;
   if (Failed(hr)) {
     services_.boxes.Show(
         controls_.owner(),
@@ -244,9 +255,23 @@ void RecorderEngine::OnRecord() {
   controls_.EnableControl(id::kPlay, false);
   controls_.EnableControl(id::kPause, true);
 
-  if (Failed(hr)) {
+  if (Failed(hr) || m_bStopAfterStart) {
     controls_.PostStopCommand();
   }
+  m_bStopAfterStart = false;
+  if (std::optional<QString> error = std::exchange(m_startError, std::nullopt)) {
+    StopForError(*error);
+  }
+}
+
+void RecorderEngine::StopForError(const QString& detail) {
+  // The stream failed (a write error, a full disk): the recording ends here and what was
+  // written stays playable.
+  OnStop();
+  services_.boxes.Show(controls_.owner(),
+                       QStringLiteral("The recording has stopped because of an error:\n%1")
+                           .arg(detail.isEmpty() ? QStringLiteral("unknown error") : detail),
+                       kErrorCaption, platform::MessageBoxes::Icon::Stop);
 }
 
 void RecorderEngine::OnPause() {
@@ -263,6 +288,11 @@ void RecorderEngine::OnPause() {
 }
 
 void RecorderEngine::OnStop() {
+  // A Stop during the start ends the recording as soon as it has started.
+  if (m_bStarting) {
+    m_bStopAfterStart = true;
+    return;
+  }
   if (m_bRecording == 0) {
     return;
   }
@@ -305,13 +335,16 @@ void RecorderEngine::StopForClose() {
   if (!m_pMC) {
     return;
   }
-  if (m_bRecording == 1) {
+  if (m_bRecording == 1 || m_bStarting) {
     // Files complete before the graph goes away.
     m_pMC->StopWhenReady();
     controls_.KillTimer(kTimerId);
     outputClaim_.Release();
     m_bRecording = 0;
     m_bPaused = 0;
+    m_bStarting = false;
+    m_bStopAfterStart = false;
+    m_startError.reset();
   } else {
     m_pMC->Stop();
   }
@@ -357,6 +390,9 @@ void RecorderEngine::ResetGraphMembers() {
   m_pSinkFilter = {};
   m_pFileWriter = {};
   m_bPaused = 0;
+  m_bStarting = false;
+  m_bStopAfterStart = false;
+  m_startError.reset();
   controls_.SetOutputFieldText(m_strOutputFile);
 }
 
@@ -487,9 +523,15 @@ void RecorderEngine::ReleaseCaptureGraph() {
 }
 
 void RecorderEngine::TearDownCapture() {
-  // A recording still running ends with complete files before the graph goes.
-  if (m_bRecording == 1 && m_pMC) {
+  // A recording still running or starting ends with complete files before the graph goes.
+  if ((m_bRecording == 1 || m_bStarting) && m_pMC) {
     m_pMC->StopWhenReady();
+  }
+  if (m_bStarting) {
+    m_bStarting = false;
+    m_bStopAfterStart = false;
+    m_startError.reset();
+    outputClaim_.Release();
   }
   ClearSoundCardList();
   controls_.ComboResetContent(id::kInputLines);
@@ -549,15 +591,17 @@ HRESULT RecorderEngine::HandleCaptureEvents() {
       services_.boxes.Show(controls_.owner(),
                            QStringLiteral("The audio input device has been reattached!"),
                            kAppCaption, platform::MessageBoxes::Icon::Information);
+    } else if (code == platform::EC_RUN_COMPLETE) {
+      if (m_bStarting) {
+        FinishRecordStart(static_cast<HRESULT>(param1));
+      }
+    } else if (code == platform::EC_ERRORABORT && m_bStarting) {
+      // Told once the start has ended, as when the start waited for it.
+      if (!m_startError) {
+        m_startError = QString::fromStdString(platform::ErrorEventText(code, param2));
+      }
     } else if (code == platform::EC_ERRORABORT && m_bRecording == 1) {
-      // The stream failed (a write error, a full disk): the recording ends here and what was
-      // written stays playable.
-      const QString detail = QString::fromStdString(platform::ErrorEventText(code, param2));
-      OnStop();
-      services_.boxes.Show(controls_.owner(),
-                           QStringLiteral("The recording has stopped because of an error:\n%1")
-                               .arg(detail.isEmpty() ? QStringLiteral("unknown error") : detail),
-                           kErrorCaption, platform::MessageBoxes::Icon::Stop);
+      StopForError(QString::fromStdString(platform::ErrorEventText(code, param2)));
     }
     hr = events->FreeEventParams(code, param1, param2);
     if (!m_pME || Failed(m_pME->GetEvent(&code, &param1, &param2, 0))) {

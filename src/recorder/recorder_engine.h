@@ -7,6 +7,7 @@
 
 #include <QString>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "platform/media.h"
@@ -69,6 +70,8 @@ class RecorderEngine {
   void SetOutputFile(const QString& path);
 
   bool recording() const { return m_bRecording == 1; }
+  // Record was pressed and the capture is starting; the rest of Record follows when it has.
+  bool starting() const { return m_bStarting; }
   bool paused() const { return m_bPaused == 1; }
   int usedSeconds() const { return m_nUsedSeconds; }
   const QString& outputFile() const { return m_strOutputFile; }
@@ -120,6 +123,9 @@ class RecorderEngine {
   HRESULT HandleCaptureEvents();
 
  private:
+  // What Record does once the graph's start has ended with `hr`.
+  void FinishRecordStart(HRESULT hr);
+  void StopForError(const QString& detail);
   void ChooseSoundCard();
   QString DeviceIdAt(int entry) const;
   bool CheckOutputWritable(const QString& path);
@@ -140,6 +146,10 @@ class RecorderEngine {
   QString m_strOutputFile;
   QString m_szTempWavFile;
   int m_bOnlyOnce = 0;
+  bool m_bStarting = false;
+  bool m_bStopAfterStart = false;
+  // A stream error during the start, told when the start has ended.
+  std::optional<QString> m_startError;
 
   // Remembered choices (EngineSettings).
   int nSoundCaptureIndex = 0;

@@ -6,6 +6,7 @@
 
 #include <QFile>
 #include <QTemporaryDir>
+#include <algorithm>
 #include <functional>
 
 #include "fake_controls.h"
@@ -229,6 +230,38 @@ TEST(Lists, StartUpSelectsTheRememberedOrTheLikeliestDeviceAndLine) {
 // What ends a recording stops it first: the Stop posted when Run failed (its box, then the
 // capture error queued in the box's loop: no removal), a change of line or card, a stream error,
 // the removal, then nothing is held (on a server: tests/e2e). Its return rebuilds the lists.
+// Record may return while the graph starts. The window changes once the start has ended, in
+// the order of a start Record waited for: a Record meanwhile does nothing, a Stop ends the
+// recording then, and an error during a start that fails is told after the start's own box.
+TEST(Events, AStartThatEndsLaterShowsWhatAWaitedStartWould) {
+  Rig r;
+  r.media.AddDevice("Card", {"Line In"});
+  ASSERT_TRUE(Succeeded(r.Start()));
+  const auto graph = r.media.graph();
+  graph->startsLater = true;
+  const auto complete = [&](HRESULT hr) {
+    graph->Notify(EC_RUN_COMPLETE, hr, 0);
+    r.engine.OnGraphEvent(0);
+  };
+  const std::string chain = " | Audio Capture | WAV Dest | File Writer | RunAsync";
+  // clang-format off
+  r.Expect({
+      {[&] { r.engine.OnRecord(); r.engine.OnRecord(); r.engine.OnStop(); }, "Ready" + chain},
+      {[&] { complete(S_OK); }, "Recording audio - Used Time: 00:00:00 + count -Play -Record" + chain},
+      {[&] { r.engine.OnStop(); }, "Ready | Audio Capture | StopWhenReady"},
+      {[&] { r.engine.OnRecord(); graph->Notify(EC_ERRORABORT, E_ACCESSDENIED, MakeErrorEventText("denied"));
+             complete(E_ACCESSDENIED); }, "Ready | Audio Capture | StopWhenReady"},
+  });
+  // clang-format on
+  EXPECT_EQ(std::pair(std::count(graph->calls.begin(), graph->calls.end(), "RunAsync"),
+                      r.controls.postedStops),
+            std::pair(2l, 2));
+  ASSERT_EQ(r.Shown().size(), 2);
+  EXPECT_TRUE(r.Shown()[0].startsWith(u"Start Recording Error: "_s) &&
+              r.Shown()[1] == u"Error: The recording has stopped because of an error:\ndenied"_s)
+      << r.Shown().join(u" / "_s).toStdString();
+}
+
 TEST(Events, WhatEndsARecordingStopsItFirst) {
   Rig r;
   auto a = r.media.AddDevice("A", {"Mic", "Line In"});

@@ -110,7 +110,13 @@ class RecordingTest : public ::testing::Test {
   std::optional<FakeControls> controls_;
   std::optional<recorder::RecorderEngine> engine_;
   std::string sink_;
-  const Command record = [this] { engine_->OnRecord(); };
+  // Record returns while the capture starts; the command ends with the start, as it did when
+  // Record waited for it.
+  const Command record = [this] {
+    engine_->OnRecord();
+    while (engine_->starting())
+      QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+  };
   const Command stop = [this] { engine_->OnStop(); };
 };
 

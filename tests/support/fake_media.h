@@ -78,7 +78,7 @@ struct FakeGraph : GraphBuilder,
                    std::enable_shared_from_this<FakeGraph> {
   using Event = std::tuple<long, std::intptr_t, std::intptr_t>;
   std::vector<std::pair<std::shared_ptr<Filter>, std::string>> filters;
-  std::vector<std::string> calls;  // "Run", "Pause", "Stop", "StopWhenReady", "Render"
+  std::vector<std::string> calls;  // "Run", "RunAsync", "Pause", "Stop", "StopWhenReady", "Render"
   HRESULT runResult = S_OK, renderResult = S_OK;
   std::deque<Event> events;
   std::vector<Event> freed;
@@ -102,6 +102,8 @@ struct FakeGraph : GraphBuilder,
     return Give(S_OK, e, std::shared_ptr<MediaEvent>(shared_from_this(), this));
   }
   HRESULT Run() override { return Call("Run", runResult); }
+  bool startsLater = false;  // RunAsync leaves the start pending; the test sends EC_RUN_COMPLETE
+  HRESULT RunAsync() override { return startsLater ? Call("RunAsync", S_FALSE) : Run(); }
   HRESULT Pause() override { return Call("Pause", S_OK); }
   HRESULT Stop() override { return Call("Stop", S_OK); }
   HRESULT StopWhenReady() override { return Call("StopWhenReady", S_OK); }

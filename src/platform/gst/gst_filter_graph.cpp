@@ -1,5 +1,7 @@
 #include "platform/gst/gst_filter_graph.h"
 
+#include <gst/audio/audio.h>
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -93,6 +95,7 @@ bool GstFilterGraph::Init() {
 }
 
 GstFilterGraph::~GstFilterGraph() {
+  JoinStart();
   events_.SetNotify({}, 0);
   if (pipeline_ != nullptr) {
     Finish();
@@ -130,6 +133,7 @@ GstFilterGraph::Entry* GstFilterGraph::FindEntryOfElement(const GstElement* elem
 HRESULT GstFilterGraph::AddFilter(const std::shared_ptr<Filter>& filter, const std::string& name) {
   if (!filter)
     return E_POINTER;
+  JoinStart();
   if (FindEntry(filter.get()) != nullptr)
     return E_INVALIDARG;
   Entry entry;
@@ -170,6 +174,7 @@ HRESULT GstFilterGraph::AddFilter(const std::shared_ptr<Filter>& filter, const s
 HRESULT GstFilterGraph::RemoveFilter(const std::shared_ptr<Filter>& filter) {
   if (!filter)
     return E_POINTER;
+  JoinStart();
   Entry* entry = FindEntry(filter.get());
   if (entry == nullptr)
     return E_INVALIDARG;
@@ -242,6 +247,7 @@ GstPad* GstFilterGraph::PadOfPin(const Pin* pin, Entry** owner) {
 HRESULT GstFilterGraph::Render(const std::shared_ptr<Pin>& pin) {
   if (!pin)
     return E_POINTER;
+  JoinStart();
   Entry* owner = nullptr;
   GstRef<GstPad> src(PadOfPin(pin.get(), &owner));
   if (!src || GST_PAD_DIRECTION(src.get()) != GST_PAD_SRC)
@@ -372,6 +378,11 @@ GstState GstFilterGraph::CurrentState() const {
 }
 
 HRESULT GstFilterGraph::ChangeState(GstState target) {
+  JoinStart();
+  return ChangeStateNow(target);
+}
+
+HRESULT GstFilterGraph::ChangeStateNow(GstState target) {
   if (CurrentState() <= GST_STATE_READY) {
     for (auto& entry : entries_) {
       if (entry.capture != nullptr)
@@ -405,6 +416,20 @@ HRESULT GstFilterGraph::ChangeState(GstState target) {
 
 HRESULT GstFilterGraph::Run() {
   return ChangeState(GST_STATE_PLAYING);
+}
+
+HRESULT GstFilterGraph::RunAsync() {
+  JoinStart();
+  starter_ = std::thread([this] {
+    const HRESULT hr = ChangeStateNow(GST_STATE_PLAYING);
+    Notify(EC_RUN_COMPLETE, hr, 0);
+  });
+  return S_FALSE;
+}
+
+void GstFilterGraph::JoinStart() {
+  if (starter_.joinable() && starter_.get_id() != std::this_thread::get_id())
+    starter_.join();
 }
 
 HRESULT GstFilterGraph::Pause() {
@@ -448,11 +473,39 @@ class GstFilterGraph::EndOfStreamGate {
                             ? gst_buffer_list_get(GST_PAD_PROBE_INFO_BUFFER_LIST(info), 0)
                             : GST_PAD_PROBE_INFO_BUFFER(info);
     if (!gate->ended_ && buffer != nullptr && GST_CLOCK_TIME_IS_VALID(gate->stopAt_) &&
-        GST_BUFFER_PTS_IS_VALID(buffer) && GST_BUFFER_PTS(buffer) < gate->stopAt_)
+        GST_BUFFER_PTS_IS_VALID(buffer) && GST_BUFFER_PTS(buffer) < gate->stopAt_) {
+      if (GST_PAD_PROBE_INFO_TYPE(info) & GST_PAD_PROBE_TYPE_BUFFER)
+        gate->CutAtStop(pad, info);
       return GST_PAD_PROBE_OK;
+    }
     if (!gate->ended_.exchange(true))
       gst_pad_push_event(pad, gst_event_new_eos());
     return GST_PAD_PROBE_DROP;
+  }
+
+  // The fragment that holds the moment of Stop keeps only what was captured before it.
+  void CutAtStop(GstPad* pad, GstPadProbeInfo* info) const {
+    GstBuffer* buffer = GST_PAD_PROBE_INFO_BUFFER(info);
+    if (!GST_BUFFER_DURATION_IS_VALID(buffer) ||
+        GST_BUFFER_PTS(buffer) + GST_BUFFER_DURATION(buffer) <= stopAt_)
+      return;
+    GstCaps* caps = gst_pad_get_current_caps(pad);
+    GstAudioInfo audio;
+    const bool known = caps != nullptr && gst_audio_info_from_caps(&audio, caps);
+    if (caps != nullptr)
+      gst_caps_unref(caps);
+    if (!known || GST_AUDIO_INFO_BPF(&audio) == 0)
+      return;
+    const GstClockTime keep = stopAt_ - GST_BUFFER_PTS(buffer);
+    const guint64 frames = gst_util_uint64_scale_int(keep, GST_AUDIO_INFO_RATE(&audio), GST_SECOND);
+    const gsize bytes =
+        std::min<gsize>(frames * GST_AUDIO_INFO_BPF(&audio), gst_buffer_get_size(buffer));
+    buffer = gst_buffer_make_writable(buffer);
+    gst_buffer_resize(buffer, 0, static_cast<gssize>(bytes));
+    GST_BUFFER_DURATION(buffer) = keep;
+    if (GST_BUFFER_OFFSET_IS_VALID(buffer))
+      GST_BUFFER_OFFSET_END(buffer) = GST_BUFFER_OFFSET(buffer) + frames;
+    GST_PAD_PROBE_INFO_DATA(info) = buffer;
   }
 
   GstRef<GstPad> pad_;
@@ -462,6 +515,7 @@ class GstFilterGraph::EndOfStreamGate {
 };
 
 HRESULT GstFilterGraph::Finish() {
+  JoinStart();
   const GstState current = CurrentState();
   HRESULT hr = S_OK;
   bool ended = false;
@@ -511,10 +565,12 @@ void GstFilterGraph::EndStream(GstState current, bool failed) {
     DropCapturedAudio();
     gst_element_set_state(pipeline_, GST_STATE_PLAYING);
   }
-  // The running time of this moment: what was captured until now goes into the files.
+  // The running time of this moment: what was captured until now goes into the files, and a
+  // little more, since a capture clock may run behind the source (pipewire-pulse's by about
+  // 35 ms): a recording keeps a few ms more rather than lose the end of the last word.
   GstClockTime now = GST_CLOCK_TIME_NONE;
   if (GstClock* clock = gst_element_get_clock(pipeline_); clock != nullptr) {
-    now = gst_clock_get_time(clock) - gst_element_get_base_time(pipeline_);
+    now = gst_clock_get_time(clock) - gst_element_get_base_time(pipeline_) + kStopAllowance;
     gst_object_unref(clock);
   }
   for (auto& out : CaptureOutputs()) {

@@ -20,6 +20,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/gst/graph_event_queue.h"
@@ -46,6 +47,8 @@ class GstFilterGraph : public GraphBuilder,
   // streaming capture to end it, then for the end to reach every file.
   static constexpr int kCaptureEndWaitMs = 400;
   static constexpr int kEndOfStreamWaitMs = 5000;
+  // How much audio after the moment of Stop the files keep.
+  static constexpr GstClockTime kStopAllowance = 20 * GST_MSECOND;
   // How long Run and Pause wait for the pipeline to reach the state.
   static constexpr int kStateWaitMs = 3000;
 
@@ -61,6 +64,9 @@ class GstFilterGraph : public GraphBuilder,
   HRESULT QueryMediaEvent(std::shared_ptr<MediaEvent>* events) override;
 
   HRESULT Run() override;
+  // The state change runs on a thread of its own, from the moment of the call: the capture
+  // opens its stream while the caller goes on.
+  HRESULT RunAsync() override;
   // Stops capture; a later Run continues the same stream.
   HRESULT Pause() override;
   // Ends the stream like StopWhenReady: stopping a recording by any way leaves its files
@@ -104,6 +110,9 @@ class GstFilterGraph : public GraphBuilder,
   void DetachUnlinked();
 
   HRESULT ChangeState(GstState target);
+  HRESULT ChangeStateNow(GstState target);
+  // Waits for a start that RunAsync left running.
+  void JoinStart();
   // Ends the stream (bounded wait) and takes the pipeline to NULL.
   HRESULT Finish();
   class EndOfStreamGate;
@@ -134,6 +143,7 @@ class GstFilterGraph : public GraphBuilder,
   HRESULT lastError_ = S_OK;
 
   GraphEventQueue events_;
+  std::thread starter_;
 };
 
 }  // namespace tonvale::platform
