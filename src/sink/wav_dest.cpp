@@ -97,8 +97,8 @@ int CreatePartFile(const std::string& path, std::string* part) {
   const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
   for (int attempt = 0; attempt < 16; ++attempt) {
     *part = folder + "/." + name + "." + std::to_string(g_random_int()) + ".part";
-    // The user's umask decides who may read it, as for any document of theirs.
-    const int fd = open(part->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
+    // A recording is the user's alone, whatever the umask lets others read.
+    const int fd = open(part->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd >= 0 || errno != EEXIST)
       return fd;
   }
@@ -136,7 +136,7 @@ bool PrepareMp3File(TonvaleWavDest* self) {
   if (fd < 0) {
     // No new file can be made in that folder: write the file in place.
     part.clear();
-    fd = open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0666);
+    fd = open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0600);
   }
   if (fd < 0) {
     int error = errno;

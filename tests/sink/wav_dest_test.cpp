@@ -4,6 +4,7 @@
 #include <gst/gst.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 
 #include <QSettings>
 #include <QString>
@@ -311,6 +312,7 @@ TEST_F(WavDestTest, WritesWhereItIsToldOnlyOnceThereIsAudioAndNamesPathAndReason
   const std::string odd = dir_ + "/my rec 'q' \"dq\" ünïcødé $(touch pwned) `touch bq` ;.mp3";
   std::ofstream(kept) << "last take";
   fs::create_directory(dir_ + "/a-directory.mp3");
+  ::umask(022);
   const auto open = [](const std::string& path, const char* reason) {
     return "refused dest: " + std::to_string(GST_RESOURCE_ERROR_OPEN_WRITE) + " Could not open \"" +
            path + "\" for writing: " + reason;
@@ -336,7 +338,11 @@ TEST_F(WavDestTest, WritesWhereItIsToldOnlyOnceThereIsAudioAndNamesPathAndReason
   EXPECT_EQ(names, (std::set<std::string>{dir_ + "/a-directory.mp3", given, kept, odd, wav}));
   std::ifstream old(kept);
   EXPECT_EQ(std::string(std::istreambuf_iterator<char>(old), {}), "last take");
-  for (const std::string& path : {odd, given}) ExpectTone(path, 2.0, 0.1, 1000);
+  for (const std::string& path : {odd, given}) {
+    ExpectTone(path, 2.0, 0.1, 1000);
+    EXPECT_EQ(fs::status(path).permissions(), fs::perms::owner_read | fs::perms::owner_write)
+        << "a recording is readable by its owner alone, whatever the umask";
+  }
   EXPECT_FALSE(fs::exists("pwned"));
 }
 
