@@ -41,6 +41,7 @@ namespace opt = settings::option;
 namespace ids = resources::ids;
 
 constexpr int kAboutCommand = 0x0010;
+const QString kKeepEveryRecordingItem = QStringLiteral("Keep every recording");
 
 const QString kHomepageUrl = QStringLiteral("https://velmora.example/tonvale");
 const QString kAppCaption = QStringLiteral("Tonvale");
@@ -249,6 +250,8 @@ bool RecorderDialog::OnInitDialog() {
   // 10.
   m_engine.SetOnlyOnce(
       m_services.profile.GetProfileInt(opt::kSection, opt::kOnlyOnce, opt::kOnlyOnceDefault));
+  m_engine.SetKeepEveryTake(
+      m_services.profile.GetProfileInt(opt::kSection, opt::kKeepEveryRecording, 0) == 1);
   // 11. The temporary WAV file, this copy's own in a folder of the user's own, with a killed
   // recording's remains repaired. Whatever was found in its place is told.
   m_tempWav = settings::TempWavClaim::Take(settings::TempFolder());
@@ -486,10 +489,21 @@ void RecorderDialog::contextMenuEvent(QContextMenuEvent* e) {
     return;
   }
   QMenu menu(this);
+  QAction* keepEvery = menu.addAction(kKeepEveryRecordingItem);
+  keepEvery->setCheckable(true);
+  keepEvery->setChecked(m_engine.keepEveryTake());
   QAction* about = menu.addAction(m_aboutItemText);
-  if (menu.exec(e->globalPos()) == about) {
+  QAction* chosen = menu.exec(e->globalPos());
+  if (chosen == about) {
     OnSysCommand(kAboutCommand);
+  } else if (chosen == keepEvery) {
+    SetKeepEveryRecording(keepEvery->isChecked());
   }
+}
+
+void RecorderDialog::SetKeepEveryRecording(bool keep) {
+  m_engine.SetKeepEveryTake(keep);
+  m_services.profile.WriteProfileInt(opt::kSection, opt::kKeepEveryRecording, keep ? 1 : 0);
 }
 
 void RecorderDialog::done(int result) {

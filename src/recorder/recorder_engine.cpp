@@ -6,10 +6,12 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLoggingCategory>
+#include <QRegularExpression>
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <utility>
@@ -162,6 +164,37 @@ QString WriteProblem(const QString& path, bool keepNewFile, mode_t mode) {
 
 }  // namespace
 
+QString NextTakePath(const QString& path) {
+  const QFileInfo info(path);
+  if (path.isEmpty() || !info.exists()) {
+    return path;
+  }
+  const QString suffix = info.suffix().isEmpty() ? QString() : QStringLiteral(".") + info.suffix();
+  QString base = info.completeBaseName();
+  // "talk-3.mp3" beside "talk.mp3" belongs to talk's series.
+  static const QRegularExpression kNumbered(QStringLiteral("^(.+)-([2-9]|[1-9][0-9]+)$"));
+  if (const auto match = kNumbered.match(base);
+      match.hasMatch() && info.dir().exists(match.captured(1) + suffix)) {
+    base = match.captured(1);
+  }
+  const QRegularExpression member(
+      QStringLiteral("^%1-([0-9]+)%2$")
+          .arg(QRegularExpression::escape(base), QRegularExpression::escape(suffix)));
+  qint64 highest = 1;
+  for (const QString& name : info.dir().entryList(QDir::Files | QDir::Hidden | QDir::System)) {
+    if (const auto match = member.match(name); match.hasMatch()) {
+      highest = std::max(highest, match.captured(1).toLongLong());
+    }
+  }
+  for (qint64 n = highest + 1;; ++n) {
+    const QString next =
+        info.dir().filePath(QStringLiteral("%1-%2%3").arg(base).arg(n).arg(suffix));
+    if (!QFileInfo::exists(next)) {
+      return next;
+    }
+  }
+}
+
 bool RecorderEngine::CheckOutputWritable(const QString& path) {
   const QString reason =
       path.isEmpty() ? QStringLiteral("No output file is named.") : WriteProblem(path, false, 0666);
@@ -203,8 +236,12 @@ void RecorderEngine::OnRecord() {
     return;
   }
 
-  // The path of this recording is what the field shows now.
+  // The path of this recording is what the field shows now, or the next free name after it.
   UpdateData();
+  if (m_bKeepEveryTake) {
+    m_strOutputFile = NextTakePath(m_strOutputFile);
+    controls_.SetOutputFieldText(m_strOutputFile);
+  }
   const QString path = m_strOutputFile;
   if (!CheckOutputWritable(path) || !CheckTempWavWritable(TempWavPath())) {
     return;

@@ -36,6 +36,11 @@ QString UsedTimeText(int usedSeconds);
 // True when the file at path can be opened for reading.
 bool FileExists(const QString& path);
 
+// Where a recording goes that must not replace the file at `path`: `path` when nothing is
+// there, else the name after the highest of "<name>-<n>.<ext>" beside it (n from 2). A path
+// that is already such a name of the series continues it.
+QString NextTakePath(const QString& path);
+
 // Slider position <-> input-line level.
 inline constexpr int kSliderMax = 200;
 double LevelFromSliderPos(int pos);
@@ -66,6 +71,9 @@ class RecorderEngine {
   // While nonzero the input hint is not shown (the setting b_only_once).
   void SetOnlyOnce(int onlyOnce) { m_bOnlyOnce = onlyOnce; }
   void SetTempWavFile(const QString& path) { m_szTempWavFile = path; }
+  // On: a Record never replaces an existing recording (NextTakePath); the field shows the name.
+  void SetKeepEveryTake(bool keep) { m_bKeepEveryTake = keep; }
+  bool keepEveryTake() const { return m_bKeepEveryTake; }
   // Browse: the chosen file becomes the output path, shown in the output field.
   void SetOutputFile(const QString& path);
 
@@ -146,6 +154,7 @@ class RecorderEngine {
   QString m_strOutputFile;
   QString m_szTempWavFile;
   int m_bOnlyOnce = 0;
+  bool m_bKeepEveryTake = false;
   bool m_bStarting = false;
   bool m_bStopAfterStart = false;
   // A stream error during the start, told when the start has ended.

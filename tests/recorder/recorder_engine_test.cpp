@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <algorithm>
 #include <functional>
@@ -124,6 +125,40 @@ TEST(Engine, RecordStopPlayAndAChangeOfLineDoWhatTheWindowShows) {
     EXPECT_EQ(r.engine.onlyOnce(), onlyOnce);
   }
   EXPECT_EQ(r.controls.hints, 3);
+}
+
+// With every take kept, a Record whose file exists records into the next numbered name and the
+// field shows it; a name of the series continues the series. Without, the field's file is used.
+TEST(Engine, KeptTakesGoToTheNextFreeNumberedName) {
+  Rig r;
+  r.media.AddDevice("Card", {"Line In"});
+  ASSERT_TRUE(Succeeded(r.Start()));  // take.mp3 holds the last take
+  for (const char* name :
+       {"talk.mp3", "talk-2.mp3", "talk-5.mp3", "lecture-2024.mp3", "x-3.mp3", "noext"})
+    ASSERT_TRUE(QFile(r.dir.filePath(QString::fromLatin1(name))).open(QIODevice::WriteOnly));
+  for (const auto& [field, next] : {std::pair{"talk.mp3", "talk-6.mp3"},
+                                    {"talk-5.mp3", "talk-6.mp3"},
+                                    {"lecture-2024.mp3", "lecture-2024-2.mp3"},
+                                    {"x-3.mp3", "x-3-2.mp3"},
+                                    {"new.mp3", "new.mp3"},
+                                    {"noext", "noext-2"}})
+    EXPECT_EQ(recorder::NextTakePath(r.dir.filePath(QString::fromLatin1(field))),
+              r.dir.filePath(QString::fromLatin1(next)))
+        << field;
+  r.engine.SetKeepEveryTake(true);
+  QStringList recordedTo;
+  for (int take = 0; take < 3; ++take) {
+    r.engine.OnRecord();
+    recordedTo << QFileInfo(r.controls.field).fileName() + u"="_s +
+                      QFileInfo(r.engine.outputFile()).fileName();
+    QFile(r.engine.outputFile()).open(QIODevice::WriteOnly);  // what the sink writes
+    r.engine.OnStop();
+  }
+  r.engine.SetKeepEveryTake(false);
+  r.engine.OnRecord();
+  recordedTo << QFileInfo(r.engine.outputFile()).fileName();
+  EXPECT_EQ(recordedTo, (QStringList{u"take-2.mp3=take-2.mp3"_s, u"take-3.mp3=take-3.mp3"_s,
+                                     u"take-4.mp3=take-4.mp3"_s, u"take-4.mp3"_s}));
 }
 
 // A start that cannot work says why, builds nothing and keeps the last recording.
