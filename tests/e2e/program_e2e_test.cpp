@@ -46,18 +46,24 @@ TEST_F(E2eTest, FreshInstallRecordsTheDefaultOutputsMonitorAndKeepsThatDevice) {
                   {"Option/output_wav_file", output}});
 
   // One more output, listed first: the remembered device is recorded, into the file the
-  // settings name.
+  // settings name; with every recording kept, three takes leave three files.
   const int added = pulse().loadNullSink("tonvale_0");
   ASSERT_GE(added, 0);
   const std::string named = home.path("take two.mp3");
-  home.WriteSettings({{"Option/output_wav_file", named}});
+  home.WriteSettings({{"Option/output_wav_file", named}, {"Option/b_keep_every_recording", "1"}});
   ProgramRun again(home);
   ASSERT_FALSE(again.Open().empty()) << again.Log();
   EXPECT_THAT(again.LastLists(), HasSubstr("cards=2/3 ["));
   EXPECT_THAT(again.LastLists(), HasSubstr("lines=0/1 [Monitor of tonvale_b]"));
-  RecordWithHotkeys(again);
+  for (int take = 0; take < 3; ++take) {
+    EXPECT_TRUE(PressKey("ctrl+alt+r"));
+    EXPECT_TRUE(again.WaitForLine("Used Time: 00:00:02", 10s, take)) << again.Log();
+    EXPECT_TRUE(PressKey("ctrl+alt+s"));
+    EXPECT_TRUE(again.WaitForLine("status: Status : Ready", 10s, take + 1)) << again.Log();
+  }
   Close(again);
-  ExpectTone(named, 2.5, 0.8, 440);
+  for (const char* name : {"take two.mp3", "take two-2.mp3", "take two-3.mp3"})
+    ExpectTone(home.path(name), 2.5, 0.8, 440);
   ASSERT_EQ(pulse().pactl({"unload-module", std::to_string(added)}), 0);
   pulse().stopTone(toneB);
   ASSERT_EQ(pulse().pactl({"set-default-sink", kSinkA}), 0);
