@@ -42,6 +42,7 @@ namespace ids = resources::ids;
 
 constexpr int kAboutCommand = 0x0010;
 const QString kKeepEveryRecordingItem = QStringLiteral("Keep every recording");
+const QString kKeepBeforeRecordItem = QStringLiteral("Keep the last 5 seconds before Record");
 
 const QString kHomepageUrl = QStringLiteral("https://velmora.example/tonvale");
 const QString kAppCaption = QStringLiteral("Tonvale");
@@ -252,6 +253,8 @@ bool RecorderDialog::OnInitDialog() {
       m_services.profile.GetProfileInt(opt::kSection, opt::kOnlyOnce, opt::kOnlyOnceDefault));
   m_engine.SetKeepEveryTake(
       m_services.profile.GetProfileInt(opt::kSection, opt::kKeepEveryRecording, 0) == 1);
+  m_engine.SetPreRoll(m_services.profile.GetProfileInt(opt::kSection, opt::kKeepBeforeRecord, 0) ==
+                      1);
   // 11. The temporary WAV file, this copy's own in a folder of the user's own, with a killed
   // recording's remains repaired. Whatever was found in its place is told.
   m_tempWav = settings::TempWavClaim::Take(settings::TempFolder());
@@ -489,6 +492,9 @@ void RecorderDialog::contextMenuEvent(QContextMenuEvent* e) {
     return;
   }
   QMenu menu(this);
+  QAction* keepBefore = menu.addAction(kKeepBeforeRecordItem);
+  keepBefore->setCheckable(true);
+  keepBefore->setChecked(m_engine.preRoll());
   QAction* keepEvery = menu.addAction(kKeepEveryRecordingItem);
   keepEvery->setCheckable(true);
   keepEvery->setChecked(m_engine.keepEveryTake());
@@ -498,6 +504,10 @@ void RecorderDialog::contextMenuEvent(QContextMenuEvent* e) {
     OnSysCommand(kAboutCommand);
   } else if (chosen == keepEvery) {
     SetKeepEveryRecording(keepEvery->isChecked());
+  } else if (chosen == keepBefore) {
+    m_engine.SetPreRoll(keepBefore->isChecked());
+    m_services.profile.WriteProfileInt(opt::kSection, opt::kKeepBeforeRecord,
+                                       keepBefore->isChecked() ? 1 : 0);
   }
 }
 

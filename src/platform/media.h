@@ -119,6 +119,13 @@ class MediaControl {
   // under way and its result comes as EC_RUN_COMPLETE; until then the only calls allowed are
   // Stop, StopWhenReady and Pause, which wait for it. Anything else: Run's own result.
   virtual HRESULT RunAsync() { return Run(); }
+  // Keeps the last `ms` of the capture's source while the graph is stopped, and begins each
+  // recording with it (0: nothing before the start is ever kept). Called again when the
+  // source changes. E_NOTIMPL where the graph cannot.
+  virtual HRESULT SetPreRoll(int ms) {
+    (void)ms;
+    return E_NOTIMPL;
+  }
   virtual HRESULT Pause() = 0;
   // Stops at once; what is in flight may be lost.
   virtual HRESULT Stop() = 0;

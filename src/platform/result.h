@@ -17,6 +17,7 @@ inline constexpr HRESULT E_ABORT = static_cast<HRESULT>(0x80004004u);
 inline constexpr HRESULT E_INVALIDARG = static_cast<HRESULT>(0x80070057u);
 inline constexpr HRESULT E_ACCESSDENIED = static_cast<HRESULT>(0x80070005u);
 inline constexpr HRESULT E_UNEXPECTED = static_cast<HRESULT>(0x8000FFFFu);
+inline constexpr HRESULT E_NOTIMPL = static_cast<HRESULT>(0x80004001u);
 // The graph could not connect a pin through to the filters it holds.
 inline constexpr HRESULT VFW_E_CANNOT_RENDER = static_cast<HRESULT>(0x80040218u);
 // A device that the graph or a filter needs has gone away.

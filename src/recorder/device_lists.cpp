@@ -245,6 +245,7 @@ void RecorderEngine::OnInputLineSelected() {
   }
   OnStop();
   EnableSelectedLine();
+  ApplyPreRoll();
 }
 
 int RecorderEngine::PinForLine(int line) const {

@@ -311,6 +311,17 @@ void RecorderEngine::StopForError(const QString& detail) {
                        kErrorCaption, platform::MessageBoxes::Icon::Stop);
 }
 
+void RecorderEngine::SetPreRoll(bool on) {
+  m_bPreRoll = on;
+  ApplyPreRoll();
+}
+
+void RecorderEngine::ApplyPreRoll() {
+  if (m_pMC && Failed(m_pMC->SetPreRoll(m_bPreRoll ? kPreRollMs : 0)) && m_bPreRoll) {
+    qCWarning(lcRecorder) << "the audio before Record cannot be kept for this line";
+  }
+}
+
 void RecorderEngine::OnPause() {
   if (m_bRecording == 0) {
     return;

@@ -74,6 +74,11 @@ class RecorderEngine {
   // On: a Record never replaces an existing recording (NextTakePath); the field shows the name.
   void SetKeepEveryTake(bool keep) { m_bKeepEveryTake = keep; }
   bool keepEveryTake() const { return m_bKeepEveryTake; }
+  // On: the capture keeps the last kPreRollMs of the line whenever the program runs, and a
+  // recording begins with them.
+  static constexpr int kPreRollMs = 5000;
+  void SetPreRoll(bool on);
+  bool preRoll() const { return m_bPreRoll; }
   // Browse: the chosen file becomes the output path, shown in the output field.
   void SetOutputFile(const QString& path);
 
@@ -134,6 +139,8 @@ class RecorderEngine {
   // What Record does once the graph's start has ended with `hr`.
   void FinishRecordStart(HRESULT hr);
   void StopForError(const QString& detail);
+  // Tells the graph what to keep before a start, for the line chosen now.
+  void ApplyPreRoll();
   void ChooseSoundCard();
   QString DeviceIdAt(int entry) const;
   bool CheckOutputWritable(const QString& path);
@@ -155,6 +162,7 @@ class RecorderEngine {
   QString m_szTempWavFile;
   int m_bOnlyOnce = 0;
   bool m_bKeepEveryTake = false;
+  bool m_bPreRoll = false;
   bool m_bStarting = false;
   bool m_bStopAfterStart = false;
   // A stream error during the start, told when the start has ended.

@@ -24,6 +24,8 @@ inline constexpr int kOnlyOnceDefault = 0;
 // 1: the note that hotkeys through Xwayland fire only where the desktop passes keys to X11
 // programs is not shown again.
 inline const QString kXwaylandHotkeysNoteOff = QStringLiteral("b_xwayland_hotkeys_note_off");
+// 1: the last 5 seconds before Record are kept and begin the recording.
+inline const QString kKeepBeforeRecord = QStringLiteral("b_keep_before_record");
 // 1: a Record never replaces a recording; it goes to the next free numbered name.
 inline const QString kKeepEveryRecording = QStringLiteral("b_keep_every_recording");
 // The output file when nothing is stored: sonarelrecorder.mp3 in the user's home folder.

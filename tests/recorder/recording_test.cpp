@@ -114,8 +114,7 @@ class RecordingTest : public ::testing::Test {
   // Record waited for it.
   const Command record = [this] {
     engine_->OnRecord();
-    while (engine_->starting())
-      QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    while (engine_->starting()) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
   };
   const Command stop = [this] { engine_->OnStop(); };
 };
@@ -169,6 +168,22 @@ TEST_F(RecordingTest, KeepsTheSourcesRateChannelsAndLevelInCompleteFiles) {
                   server_->server() == SoundServer::PipeWire ? 0.05 : 0.01);
       }
     }
+  }
+}
+
+// With the seconds before Record kept, both files begin with the 5 s before the press, joined
+// to the rest without a gap; the same start without them holds the interval alone (above).
+TEST_F(RecordingTest, BeginsWithTheFiveSecondsBeforeRecordWhenAsked) {
+  const Command keep = [this] { engine_->SetPreRoll(true); };
+  const auto [seconds, tolerance] =
+      Run(kSources[0].sink, {{keep, 6000}, {record, 1500}, {stop, 0}});
+  for (const char* ext : {".mp3", ".wav"}) {
+    const auto audio = AnalyzeAudioFile(Path(kSources[0].sink, ext));
+    ASSERT_TRUE(audio.ok) << ext << audio.error;
+    EXPECT_NEAR(audio.durationSeconds, seconds + 5.0, tolerance + 0.05) << ext;
+    EXPECT_LT(audio.longestSilenceSeconds, 0.05) << ext;
+    ASSERT_FALSE(audio.channelFrequencyHz.empty()) << ext;
+    EXPECT_NEAR(audio.channelFrequencyHz[0], kSources[0].toneHz[0], 3) << ext;
   }
 }
 

@@ -43,6 +43,7 @@ class GstCaptureFilter : public Filter, public std::enable_shared_from_this<GstC
 
  private:
   friend class GstFilterGraph;
+  friend class GstPreRoll;
   class OutputPin;
   // The bin the graph puts in its pipeline: the PulseAudio source and converters behind a
   // ghost "src" pad. Null when the elements could not be made.

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <utility>
 
 #include "platform/gst/gst_capture_filter.h"
 #include "platform/gst/gst_element_filter.h"
@@ -105,6 +106,7 @@ GstFilterGraph::~GstFilterGraph() {
       entry.filter->JoinFilterGraph(nullptr);
     }
     links_.clear();
+    preRoll_.reset();
     GstBus* bus = gst_element_get_bus(pipeline_);
     gst_bus_set_sync_handler(bus, nullptr, nullptr, nullptr);
     gst_object_unref(bus);
@@ -178,6 +180,8 @@ HRESULT GstFilterGraph::RemoveFilter(const std::shared_ptr<Filter>& filter) {
   Entry* entry = FindEntry(filter.get());
   if (entry == nullptr)
     return E_INVALIDARG;
+  if (entry->capture != nullptr)
+    preRoll_.reset();
   if (CurrentState() != GST_STATE_NULL)
     Finish();
   GstElement* element = entry->element;
@@ -420,11 +424,99 @@ HRESULT GstFilterGraph::Run() {
 
 HRESULT GstFilterGraph::RunAsync() {
   JoinStart();
+  if (preRoll_ && CurrentState() == GST_STATE_NULL) {
+    startedAt_ = GstPreRoll::Now();
+    spliced_ = false;
+    preRollLength_ = 0;
+    for (auto& out : CaptureOutputs()) {
+      const gulong id = gst_pad_add_probe(out.get(), GST_PAD_PROBE_TYPE_BUFFER,
+                                          &GstFilterGraph::OnLiveAudio, this, nullptr);
+      spliceProbes_.emplace_back(std::move(out), id);
+    }
+  }
   starter_ = std::thread([this] {
     const HRESULT hr = ChangeStateNow(GST_STATE_PLAYING);
     Notify(EC_RUN_COMPLETE, hr, 0);
   });
   return S_FALSE;
+}
+
+HRESULT GstFilterGraph::SetPreRoll(int ms) {
+  JoinStart();
+  preRollMs_ = std::max(0, ms);
+  // A running stream may be joining what is kept: the change waits for its end.
+  if (CurrentState() != GST_STATE_NULL) {
+    preRollChanged_ = true;
+    return S_OK;
+  }
+  std::shared_ptr<GstCaptureFilter> capture;
+  for (auto& entry : entries_) {
+    if (entry.capture != nullptr)
+      capture = std::dynamic_pointer_cast<GstCaptureFilter>(entry.filter);
+  }
+  if (preRollMs_ == 0 || !capture) {
+    preRoll_.reset();
+    return S_OK;
+  }
+  if (preRoll_ && preRoll_->keepMs() == preRollMs_ &&
+      preRoll_->sourceName() == capture->source().name)
+    return S_OK;
+  preRoll_.reset();
+  preRoll_ = GstPreRoll::Start(
+      std::make_shared<GstCaptureFilter>(std::vector<std::shared_ptr<Pin>>{}, capture->source_),
+      preRollMs_);
+  return preRoll_ ? S_OK : E_FAIL;
+}
+
+GstPadProbeReturn GstFilterGraph::OnLiveAudio(GstPad* pad, GstPadProbeInfo* info, gpointer self) {
+  auto* graph = static_cast<GstFilterGraph*>(self);
+  GstBuffer* live = GST_PAD_PROBE_INFO_BUFFER(info);
+  if (!graph->spliced_) {
+    graph->spliced_ = true;
+    graph->SpliceBeforeStart(pad, live);
+  }
+  // The live stream follows what came before the start.
+  const GstClockTime before = graph->preRollLength_;
+  if (before > 0 && GST_BUFFER_PTS_IS_VALID(live)) {
+    live = gst_buffer_make_writable(live);
+    GST_BUFFER_PTS(live) += before;
+    GST_PAD_PROBE_INFO_DATA(info) = live;
+  }
+  return GST_PAD_PROBE_OK;
+}
+
+void GstFilterGraph::SpliceBeforeStart(GstPad* pad, GstBuffer* live) {
+  GstCaps* caps = gst_pad_get_current_caps(pad);
+  GstAudioInfo audio;
+  const bool known = caps != nullptr && gst_audio_info_from_caps(&audio, caps);
+  if (caps != nullptr)
+    gst_caps_unref(caps);
+  if (!known || preRoll_ == nullptr)
+    return;
+  const GstClockTime keep = static_cast<GstClockTime>(preRollMs_) * GST_MSECOND;
+  const GstClockTime from = startedAt_ > keep ? startedAt_ - keep : 0;
+  std::vector<std::uint8_t> before = preRoll_->Before(from, startedAt_, live, audio);
+  const auto bpf = static_cast<std::size_t>(GST_AUDIO_INFO_BPF(&audio));
+  if (before.empty() || bpf == 0)
+    return;
+  const GstClockTime length =
+      gst_util_uint64_scale_int(before.size() / bpf, GST_SECOND, GST_AUDIO_INFO_RATE(&audio));
+  GstBuffer* buffer = gst_buffer_new_memdup(before.data(), before.size());
+  GST_BUFFER_PTS(buffer) = GST_BUFFER_PTS_IS_VALID(live) ? GST_BUFFER_PTS(live) : 0;
+  GST_BUFFER_DURATION(buffer) = length;
+  preRollLength_ = length;
+  qCDebug(lcGraph, "The recording begins with %" GST_TIME_FORMAT " from before its start",
+          GST_TIME_ARGS(length));
+  GstRef<GstPad> next(gst_pad_get_peer(pad));
+  if (next)
+    gst_pad_chain(next.get(), buffer);
+  else
+    gst_buffer_unref(buffer);
+}
+
+void GstFilterGraph::RemoveSplice() {
+  for (auto& [pad, id] : spliceProbes_) gst_pad_remove_probe(pad.get(), id);
+  spliceProbes_.clear();
 }
 
 void GstFilterGraph::JoinStart() {
@@ -554,7 +646,10 @@ HRESULT GstFilterGraph::Finish() {
     gst_element_set_state(pipeline_, GST_STATE_NULL);
   for (auto& gate : gates_) gate->Remove();
   gates_.clear();
+  RemoveSplice();
   StopDropping();
+  if (std::exchange(preRollChanged_, false))
+    SetPreRoll(preRollMs_);
   return hr;
 }
 
@@ -570,7 +665,8 @@ void GstFilterGraph::EndStream(GstState current, bool failed) {
   // 35 ms): a recording keeps a few ms more rather than lose the end of the last word.
   GstClockTime now = GST_CLOCK_TIME_NONE;
   if (GstClock* clock = gst_element_get_clock(pipeline_); clock != nullptr) {
-    now = gst_clock_get_time(clock) - gst_element_get_base_time(pipeline_) + kStopAllowance;
+    now = gst_clock_get_time(clock) - gst_element_get_base_time(pipeline_) + kStopAllowance +
+          preRollLength_;
     gst_object_unref(clock);
   }
   for (auto& out : CaptureOutputs()) {

@@ -16,6 +16,7 @@
 
 #include <gst/gst.h>
 
+#include <atomic>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
@@ -24,6 +25,7 @@
 #include <vector>
 
 #include "platform/gst/graph_event_queue.h"
+#include "platform/gst/gst_pre_roll.h"
 #include "platform/gst/gst_support.h"
 #include "platform/media.h"
 
@@ -67,6 +69,9 @@ class GstFilterGraph : public GraphBuilder,
   // The state change runs on a thread of its own, from the moment of the call: the capture
   // opens its stream while the caller goes on.
   HRESULT RunAsync() override;
+  // A separate capture of the source keeps the audio; a run started from stopped begins with
+  // the part of it before the start, joined to the live stream where their sound meets.
+  HRESULT SetPreRoll(int ms) override;
   // Stops capture; a later Run continues the same stream.
   HRESULT Pause() override;
   // Ends the stream like StopWhenReady: stopping a recording by any way leaves its files
@@ -144,6 +149,19 @@ class GstFilterGraph : public GraphBuilder,
 
   GraphEventQueue events_;
   std::thread starter_;
+
+  // What is kept before a start, and the start it goes into.
+  static GstPadProbeReturn OnLiveAudio(GstPad* pad, GstPadProbeInfo* info, gpointer self);
+  void SpliceBeforeStart(GstPad* pad, GstBuffer* live);
+  void RemoveSplice();
+  int preRollMs_ = 0;
+  bool preRollChanged_ = false;
+  std::unique_ptr<GstPreRoll> preRoll_;
+  GstClockTime startedAt_ = GST_CLOCK_TIME_NONE;  // system clock, at RunAsync
+  std::vector<std::pair<GstRef<GstPad>, gulong>> spliceProbes_;
+  // Touched by the streaming thread until the stream ends.
+  bool spliced_ = false;
+  std::atomic<GstClockTime> preRollLength_{0};
 };
 
 }  // namespace tonvale::platform
