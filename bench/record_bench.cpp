@@ -1,9 +1,16 @@
-// Measures the recording path of the program on a private PulseAudio with pink noise playing
-// into a null sink: time from the Record command to the first captured audio in the file,
-// time from Stop until both files are complete, CPU seconds per recorded minute against a
-// bare gst-launch-1.0 pipeline with the same encoder settings, and peak resident memory.
+// Measures the recording path of the program on a private PulseAudio.
 //
-// Usage: record_bench [seconds]   (default 60; prints a table)
+// Takes: a click train with uneven gaps plays into a null sink while a reference capture of
+// its monitor (5 ms fragments, on the monotonic system clock) maps clock time to sample
+// positions. Each take is Record, three seconds, Stop; the WAV's first and last 100 ms are
+// found sample for sample in the reference, which gives where the file starts and ends
+// against the presses. Also the time Record takes on the calling (window) thread.
+//
+// Then, with pink noise: time from the Record command to the first captured audio in the
+// file, time from Stop until both files are complete, CPU seconds per recorded minute against
+// a bare gst-launch-1.0 pipeline with the same encoder settings, and peak resident memory.
+//
+// Usage: record_bench [seconds] [takes]   (default 60 and 5; prints a table)
 
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -15,10 +22,17 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 #include <QThread>
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <cstring>
+#include <mutex>
+#include <random>
 #include <string>
 #include <thread>
+#include <vector>
+
+#include <gst/gst.h>
 
 #include "fake_controls.h"
 #include "fake_services.h"
@@ -42,11 +56,187 @@ long FileSize(const QString& path) {
   return stat(QFile::encodeName(path).constData(), &st) == 0 ? static_cast<long>(st.st_size) : -1;
 }
 
+constexpr int kRate = 44100;
+constexpr int kChannels = 2;
+
+// A click train of `seconds` as a 16-bit stereo WAV: clicks 15 to 60 ms apart, each a short
+// decaying burst with its own level on each side, so any 100 ms of it is found in one place.
+void WriteClickTrain(const QString& path, int seconds) {
+  std::mt19937 random(7);
+  std::uniform_int_distribution<int> gap(kRate * 15 / 1000, kRate * 60 / 1000);
+  std::uniform_real_distribution<double> level(0.15, 0.8);
+  std::vector<std::int16_t> samples(static_cast<std::size_t>(seconds) * kRate * kChannels);
+  for (std::size_t frame = 1000; frame + 64 < samples.size() / kChannels; frame += gap(random)) {
+    for (int side = 0; side < kChannels; ++side) {
+      const double peak = level(random) * 32767;
+      for (int i = 0; i < 48; ++i)
+        samples[(frame + i) * kChannels + side] =
+            static_cast<std::int16_t>(peak * std::exp(-i / 8.0) * (i % 2 ? -1 : 1));
+    }
+  }
+  QFile file(path);
+  file.open(QIODevice::WriteOnly);
+  const auto put32 = [&](std::uint32_t v) { file.write(reinterpret_cast<const char*>(&v), 4); };
+  const auto put16 = [&](std::uint16_t v) { file.write(reinterpret_cast<const char*>(&v), 2); };
+  const auto bytes = static_cast<std::uint32_t>(samples.size() * 2);
+  file.write("RIFF");
+  put32(36 + bytes);
+  file.write("WAVEfmt ");
+  put32(16);
+  put16(1);
+  put16(kChannels);
+  put32(kRate);
+  put32(kRate * kChannels * 2);
+  put16(kChannels * 2);
+  put16(16);
+  file.write("data");
+  put32(bytes);
+  file.write(reinterpret_cast<const char*>(samples.data()), bytes);
+}
+
+// The samples of a 16-bit WAV's data chunk.
+std::vector<std::int16_t> ReadWavSamples(const QString& path) {
+  QFile file(path);
+  if (!file.open(QIODevice::ReadOnly))
+    return {};
+  const QByteArray all = file.readAll();
+  for (qsizetype at = 12; at + 8 <= all.size();) {
+    std::uint32_t size = 0;
+    std::memcpy(&size, all.constData() + at + 4, 4);
+    if (all.mid(at, 4) == "data") {
+      const qsizetype length = std::min<qsizetype>(size, all.size() - at - 8) / 2;
+      std::vector<std::int16_t> samples(static_cast<std::size_t>(length));
+      std::memcpy(samples.data(), all.constData() + at + 8, samples.size() * 2);
+      return samples;
+    }
+    at += 8 + size + (size & 1);
+  }
+  return {};
+}
+
+// A capture of the monitor that notes, for each fragment, the clock time of its first sample.
+class ReferenceCapture {
+ public:
+  ReferenceCapture(const std::string& source, int rate) {
+    const std::string launch = "pulsesrc device=" + source +
+                               " buffer-time=200000 latency-time=5000 ! "
+                               "audio/x-raw,format=S16LE,channels=2,rate=" +
+                               std::to_string(rate) +
+                               " ! "
+                               "fakesink name=out signal-handoffs=true sync=false";
+    pipeline_ = gst_parse_launch(launch.c_str(), nullptr);
+    GstClock* clock = gst_system_clock_obtain();
+    gst_pipeline_use_clock(GST_PIPELINE(pipeline_), clock);
+    gst_object_unref(clock);
+    GstElement* out = gst_bin_get_by_name(GST_BIN(pipeline_), "out");
+    g_signal_connect(out, "handoff", G_CALLBACK(&ReferenceCapture::OnBuffer), this);
+    gst_object_unref(out);
+    gst_element_set_state(pipeline_, GST_STATE_PLAYING);
+    gst_element_get_state(pipeline_, nullptr, nullptr, 3 * GST_SECOND);
+  }
+  ~ReferenceCapture() {
+    gst_element_set_state(pipeline_, GST_STATE_NULL);
+    gst_object_unref(pipeline_);
+  }
+  static GstClockTime Now() {
+    GstClock* clock = gst_system_clock_obtain();
+    const GstClockTime now = gst_clock_get_time(clock);
+    gst_object_unref(clock);
+    return now;
+  }
+  // The source's own rate, which the program records in too.
+  int rate() {
+    std::lock_guard lock(mutex_);
+    return rate_;
+  }
+  // The frame the source was at when the clock read `time`.
+  double FrameAt(GstClockTime time) {
+    std::lock_guard lock(mutex_);
+    auto mark = std::upper_bound(marks_.begin(), marks_.end(), time,
+                                 [](GstClockTime t, const auto& m) { return t < m.first; });
+    if (mark == marks_.begin())
+      return -1;
+    --mark;
+    return static_cast<double>(mark->second) +
+           static_cast<double>(time - mark->first) * rate_ / GST_SECOND;
+  }
+  // True when the frames [from, from + count) hold any sound.
+  bool Sounds(long from, long count) {
+    std::lock_guard lock(mutex_);
+    const auto begin = samples_.begin() + std::max(0L, from) * kChannels;
+    const auto end =
+        samples_.begin() +
+        std::min<long>(from + count, static_cast<long>(samples_.size() / kChannels)) * kChannels;
+    return begin < end && std::any_of(begin, end, [](std::int16_t v) { return v != 0; });
+  }
+  // Where `wanted` (interleaved) starts, searched within `range` frames of `near`; -1 if it is
+  // not there (on average 16 steps per sample are allowed: PipeWire passes the samples through
+  // floating point; a click train one click off differs by far more).
+  long Find(const std::int16_t* wanted, std::size_t frames, double near, long range) {
+    std::lock_guard lock(mutex_);
+    const long total = static_cast<long>(samples_.size() / kChannels);
+    long best = -1;
+    std::int64_t bestCost = static_cast<std::int64_t>(frames) * kChannels * 16 + 1;
+    for (long at = std::max(0L, static_cast<long>(near) - range);
+         at <= std::min(total - static_cast<long>(frames), static_cast<long>(near) + range); ++at) {
+      std::int64_t cost = 0;
+      const std::int16_t* have = samples_.data() + at * kChannels;
+      for (std::size_t i = 0; i < frames * kChannels && cost < bestCost; ++i)
+        cost += std::abs(have[i] - wanted[i]);
+      if (cost < bestCost) {
+        bestCost = cost;
+        best = at;
+      }
+    }
+    return best;
+  }
+
+ private:
+  static void OnBuffer(GstElement* sink, GstBuffer* buffer, GstPad* pad, gpointer data) {
+    auto* self = static_cast<ReferenceCapture*>(data);
+    GstMapInfo map;
+    if (!gst_buffer_map(buffer, &map, GST_MAP_READ))
+      return;
+    std::lock_guard lock(self->mutex_);
+    if (self->rate_ == 0) {
+      GstCaps* caps = gst_pad_get_current_caps(pad);
+      gst_structure_get_int(gst_caps_get_structure(caps, 0), "rate", &self->rate_);
+      gst_caps_unref(caps);
+    }
+    if (GST_BUFFER_PTS_IS_VALID(buffer))
+      self->marks_.emplace_back(GST_BUFFER_PTS(buffer) + gst_element_get_base_time(sink),
+                                self->samples_.size() / kChannels);
+    const auto* first = reinterpret_cast<const std::int16_t*>(map.data);
+    self->samples_.insert(self->samples_.end(), first, first + map.size / 2);
+    gst_buffer_unmap(buffer, &map);
+  }
+
+  GstElement* pipeline_ = nullptr;
+  std::mutex mutex_;
+  std::vector<std::int16_t> samples_;
+  std::vector<std::pair<GstClockTime, std::size_t>> marks_;
+  int rate_ = 0;
+};
+
+void WaitForStart(const recorder::RecorderEngine& engine) {
+  while (engine.starting()) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+}
+
+void Pump(int ms) {
+  QElapsedTimer t;
+  t.start();
+  while (t.elapsed() < ms)
+    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents,
+                                    static_cast<int>(ms - t.elapsed()));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   QCoreApplication app(argc, argv);
+  gst_init(&argc, &argv);
   const int seconds = argc > 1 ? std::atoi(argv[1]) : 60;
+  const int takes = argc > 2 ? std::atoi(argv[2]) : 5;
   QTemporaryDir dir;
   setenv("XDG_CONFIG_HOME", dir.path().toUtf8().constData(), 1);
   tonvale::testing::PrivatePulse pulse({"bench"});
@@ -80,18 +270,11 @@ int main(int argc, char** argv) {
     return 1;
   }
 
-  if (qEnvironmentVariableIsSet("BENCH_WARM_SINK")) {
-    std::shared_ptr<platform::Filter> warm;
-    QElapsedTimer load;
-    load.start();
-    media.CreateFilter(platform::kSinkClassId, &warm);
-    std::fprintf(stderr, "sink load %lld ms\n", static_cast<long long>(load.elapsed()));
-  }
   rusage before{};
   getrusage(RUSAGE_SELF, &before);
   QElapsedTimer clock;
   clock.start();
-  // Watches the files from another thread, since Record itself waits for the graph to run.
+  // Watches the files from another thread while the start runs.
   // The first audio is in a file once it grows past its header: the 44 bytes of the WAV
   // header; the MP3 writer writes whole 2 KiB blocks, the first of them the Xing frame
   // followed by audio.
@@ -108,6 +291,8 @@ int main(int argc, char** argv) {
   });
   engine.OnRecord();
   const qint64 recordReturnedMs = clock.elapsed();
+  WaitForStart(engine);
+  const qint64 startedMs = clock.elapsed();
   watcher.join();
   if (!engine.recording()) {
     std::fprintf(stderr, "recording did not start\n");
@@ -144,8 +329,9 @@ int main(int argc, char** argv) {
               static_cast<long long>(firstWavMs.load()));
   std::printf("| Record command to first audio in the MP3 | %lld ms |\n",
               static_cast<long long>(firstMp3Ms.load()));
-  std::printf("| Record command handled (chain built, graph running) | %lld ms |\n",
-              static_cast<long long>(recordReturnedMs));
+  std::printf("| Record command returned | %lld ms |\n", static_cast<long long>(recordReturnedMs));
+  std::printf("| Record command to the start reported (graph running) | %lld ms |\n",
+              static_cast<long long>(startedMs));
   std::printf("| Stop to both files complete | %lld ms |\n", static_cast<long long>(stopMs));
   std::printf("| CPU per recorded minute, program | %.2f s |\n", programCpu / minutes);
   std::printf("| CPU per recorded minute, gst-launch pulsesrc ! lamemp3enc | %.2f s |\n",
@@ -153,5 +339,99 @@ int main(int argc, char** argv) {
   std::printf("| CPU ratio program / pipeline | %.2f |\n", programCpu / bareCpu);
   std::printf("| peak resident memory, program | %ld MiB |\n", after.ru_maxrss / 1024);
   std::printf("| MP3 size after %d s | %ld bytes |\n", seconds, FileSize(engine.outputFile()));
+
+  const QString clicks = dir.filePath(QStringLiteral("clicks.wav"));
+  WriteClickTrain(clicks, 8 * takes + 10);
+  const pid_t clickPlayer = tonvale::testing::StartProgram(
+      {"gst-launch-1.0", "-q", "filesrc", "location=" + clicks.toStdString(), "!", "wavparse", "!",
+       "pulsesink", "device=bench"});
+  QThread::msleep(1000);
+  std::printf(
+      "| take | Record on the window's thread | start offset | end offset | continuous |\n"
+      "|---|---|---|---|---|\n");
+  {
+    // A first, unmeasured take tells the rate the program records the source in.
+    engine.OnRecord();
+    WaitForStart(engine);
+    Pump(500);
+    engine.OnStop();
+    std::int32_t sourceRate = 0;
+    if (QFile wav(engine.tempWavFile()); wav.open(QIODevice::ReadOnly))
+      std::memcpy(&sourceRate, wav.read(28).constData() + 24, 4);
+    ReferenceCapture reference("bench.monitor", sourceRate);
+    Pump(500);
+    // The last take keeps the 5 s before Record: it starts that much before the press.
+    for (int take = 1; take <= takes + 1; ++take) {
+      const bool preRoll = take > takes;
+      if (preRoll) {
+        engine.SetPreRoll(true);
+        Pump(recorder::RecorderEngine::kPreRollMs + 1000);
+      }
+      const GstClockTime pressed = ReferenceCapture::Now();
+      QElapsedTimer onThread;
+      onThread.start();
+      engine.OnRecord();
+      const double recordMs = static_cast<double>(onThread.nsecsElapsed()) / 1e6;
+      WaitForStart(engine);
+      Pump(static_cast<int>(3000 - (ReferenceCapture::Now() - pressed) / GST_MSECOND));
+      const GstClockTime stopped = ReferenceCapture::Now();
+      engine.OnStop();
+      Pump(300);
+      const std::vector<std::int16_t> wav = ReadWavSamples(engine.tempWavFile());
+      // The start is found from a stretch a little into the file, since a server may begin a
+      // stream with silence in place of sound; such silence counts as missing.
+      const int rate = reference.rate();
+      const auto kProbe = static_cast<std::size_t>(rate / 10);
+      const auto kInto = static_cast<std::size_t>(rate * 3 / 10);
+      const double kept = preRoll ? recorder::RecorderEngine::kPreRollMs * rate / 1000.0 : 0;
+      const double startFrame = reference.FrameAt(pressed) - kept;
+      const double stopFrame = reference.FrameAt(stopped);
+      const std::size_t frames = wav.size() / kChannels;
+      const long into = frames < kInto + kProbe
+                            ? -1
+                            : reference.Find(wav.data() + kInto * kChannels, kProbe,
+                                             startFrame + static_cast<double>(kInto), rate);
+      const long last = frames < kProbe
+                            ? -1
+                            : reference.Find(wav.data() + (frames - kProbe) * kChannels, kProbe,
+                                             stopFrame - static_cast<double>(kProbe), rate);
+      const auto ms = [rate](double f) { return f * 1000.0 / rate; };
+      const char* label = preRoll ? "with the 5 s before" : "";
+      if (into < 0 || last < 0 || startFrame < 0 || stopFrame < 0) {
+        std::printf("| %d %s | %.1f ms | not found | not found | |\n", take, label, recordMs);
+      } else {
+        long first = into - static_cast<long>(kInto);
+        const auto silent = static_cast<long>(std::find_if(wav.begin(), wav.end(),
+                                                           [](std::int16_t v) { return v != 0; }) -
+                                              wav.begin()) /
+                            kChannels;
+        // Every quarter second of the file is where the first part puts it: nothing is
+        // missing or repeated in between.
+        int jumps = 0;
+        for (std::size_t at = kInto; at + kProbe <= frames;
+             at += static_cast<std::size_t>(rate / 4)) {
+          const long expected = into + static_cast<long>(at - kInto);
+          if (reference.Find(wav.data() + at * kChannels, kProbe, static_cast<double>(expected),
+                             rate / 10) != expected)
+            ++jumps;
+        }
+        if (reference.Sounds(first, silent))
+          first += silent;
+        std::printf("| %d %s | %.1f ms | %+.1f ms | %+.1f ms | %s |\n", take, label, recordMs,
+                    ms(static_cast<double>(first) - startFrame),
+                    ms(static_cast<double>(last + static_cast<long>(kProbe)) - stopFrame),
+                    jumps == 0 ? "yes" : "no");
+      }
+      Pump(1000);
+    }
+    engine.SetPreRoll(false);
+  }
+  std::printf(
+      "\nStart offset: where the file starts against the Record press (5 s before it for the "
+      "last take); end offset: where it ends against the Stop press (negative: audio before "
+      "the press is missing, or the end is cut). Continuous: every quarter second of the file "
+      "follows on from its start, nothing missing or repeated.\n\n");
+  tonvale::testing::StopProcess(clickPlayer);
+
   return 0;
 }
