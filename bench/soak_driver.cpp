@@ -92,8 +92,7 @@ int main(int argc, char** argv) {
   }
 
   engine.OnRecord();
-  while (engine.starting())
-    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+  while (engine.starting()) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
   // The clock runs from the moment the graph runs, as the status count does.
   QElapsedTimer clock;
   clock.start();

@@ -54,7 +54,8 @@ TEST(DiskFull, TheMp3OrTheWavOnAFullDiskEndsTheRecordingAndKeepsWhatWasWritten) 
     engine.SetOutputFile((mp3Full ? small : roomy).path() + u"/take.mp3"_s);
     ASSERT_TRUE(Succeeded(engine.CreateCaptureGraph()) && Succeeded(engine.EnumerateSoundCards()));
     engine.OnRecord();
-    for (int tick = 0; tick < 60 && (engine.starting() || engine.recording()); ++tick)  // the count's ticks at least
+    for (int tick = 0; tick < 60 && (engine.starting() || engine.recording());
+         ++tick)  // the count's ticks at least
       QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
 
     EXPECT_FALSE(engine.recording());
