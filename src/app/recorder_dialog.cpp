@@ -492,13 +492,13 @@ void RecorderDialog::contextMenuEvent(QContextMenuEvent* e) {
     return;
   }
   QMenu menu(this);
+  QAction* about = menu.addAction(m_aboutItemText);
   QAction* keepBefore = menu.addAction(kKeepBeforeRecordItem);
   keepBefore->setCheckable(true);
   keepBefore->setChecked(m_engine.preRoll());
   QAction* keepEvery = menu.addAction(kKeepEveryRecordingItem);
   keepEvery->setCheckable(true);
   keepEvery->setChecked(m_engine.keepEveryTake());
-  QAction* about = menu.addAction(m_aboutItemText);
   QAction* chosen = menu.exec(e->globalPos());
   if (chosen == about) {
     OnSysCommand(kAboutCommand);
