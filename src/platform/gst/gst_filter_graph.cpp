@@ -486,18 +486,14 @@ GstPadProbeReturn GstFilterGraph::OnLiveAudio(GstPad* pad, GstPadProbeInfo* info
 }
 
 void GstFilterGraph::SpliceBeforeStart(GstPad* pad, GstBuffer* live) {
-  GstCaps* caps = gst_pad_get_current_caps(pad);
   GstAudioInfo audio;
-  const bool known = caps != nullptr && gst_audio_info_from_caps(&audio, caps);
-  if (caps != nullptr)
-    gst_caps_unref(caps);
-  if (!known || preRoll_ == nullptr)
+  if (preRoll_ == nullptr || !CurrentAudioInfo(pad, &audio))
     return;
   const GstClockTime keep = static_cast<GstClockTime>(preRollMs_) * GST_MSECOND;
   const GstClockTime from = startedAt_ > keep ? startedAt_ - keep : 0;
   std::vector<std::uint8_t> before = preRoll_->Before(from, startedAt_, live, audio);
   const auto bpf = static_cast<std::size_t>(GST_AUDIO_INFO_BPF(&audio));
-  if (before.empty() || bpf == 0)
+  if (before.empty())
     return;
   const GstClockTime length =
       gst_util_uint64_scale_int(before.size() / bpf, GST_SECOND, GST_AUDIO_INFO_RATE(&audio));
@@ -581,12 +577,8 @@ class GstFilterGraph::EndOfStreamGate {
     if (!GST_BUFFER_DURATION_IS_VALID(buffer) ||
         GST_BUFFER_PTS(buffer) + GST_BUFFER_DURATION(buffer) <= stopAt_)
       return;
-    GstCaps* caps = gst_pad_get_current_caps(pad);
     GstAudioInfo audio;
-    const bool known = caps != nullptr && gst_audio_info_from_caps(&audio, caps);
-    if (caps != nullptr)
-      gst_caps_unref(caps);
-    if (!known || GST_AUDIO_INFO_BPF(&audio) == 0)
+    if (!CurrentAudioInfo(pad, &audio))
       return;
     const GstClockTime keep = stopAt_ - GST_BUFFER_PTS(buffer);
     const guint64 frames = gst_util_uint64_scale_int(keep, GST_AUDIO_INFO_RATE(&audio), GST_SECOND);

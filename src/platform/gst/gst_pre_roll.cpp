@@ -97,13 +97,8 @@ void GstPreRoll::OnFragment(GstElement* sink, GstBuffer* buffer, GstPad* pad, gp
     return;
   const GstClockTime at = GST_BUFFER_PTS(buffer) + gst_element_get_base_time(sink);
   std::lock_guard lock(self->mutex_);
-  if (!self->formatKnown_) {
-    GstCaps* caps = gst_pad_get_current_caps(pad);
-    self->formatKnown_ = caps != nullptr && gst_audio_info_from_caps(&self->info_, caps) &&
-                         GST_AUDIO_INFO_BPF(&self->info_) > 0;
-    if (caps != nullptr)
-      gst_caps_unref(caps);
-  }
+  if (!self->formatKnown_)
+    self->formatKnown_ = CurrentAudioInfo(pad, &self->info_);
   self->marks_.emplace_back(at, self->kept_.size());
   self->kept_.insert(self->kept_.end(), map.data, map.data + map.size);
   gst_buffer_unmap(buffer, &map);

@@ -57,4 +57,13 @@ std::vector<GstRef<GstPad>> PadsOf(GstElement* element, GstPadDirection directio
   return pads;
 }
 
+bool CurrentAudioInfo(GstPad* pad, GstAudioInfo* info) {
+  GstCaps* caps = gst_pad_get_current_caps(pad);
+  const bool known =
+      caps != nullptr && gst_audio_info_from_caps(info, caps) && GST_AUDIO_INFO_BPF(info) > 0;
+  if (caps != nullptr)
+    gst_caps_unref(caps);
+  return known;
+}
+
 }  // namespace tonvale::platform

@@ -2,6 +2,7 @@
 
 // Small helpers shared by the GStreamer side of the media layer.
 
+#include <gst/audio/audio.h>
 #include <gst/gst.h>
 
 #include <vector>
@@ -58,5 +59,9 @@ std::string FirstLine(const char* text);
 
 // The element's pads of one direction, in the element's order.
 std::vector<GstRef<GstPad>> PadsOf(GstElement* element, GstPadDirection direction);
+
+// The raw audio format the pad carries now; false before it has one, or when its frames have
+// no size.
+bool CurrentAudioInfo(GstPad* pad, GstAudioInfo* info);
 
 }  // namespace tonvale::platform
