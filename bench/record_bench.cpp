@@ -36,8 +36,10 @@
 
 #include "fake_controls.h"
 #include "fake_services.h"
+#include "platform/gst/gst_pre_roll.h"
 #include "platform/gst/media_factory_gst.h"
 #include "platform/pulse/pulse_devices.h"
+#include "platform/riff.h"
 #include "private_server.h"
 #include "recorder/recorder_engine.h"
 #include "settings/sink_hand_off.h"
@@ -94,24 +96,30 @@ void WriteClickTrain(const QString& path, int seconds) {
   file.write(reinterpret_cast<const char*>(samples.data()), bytes);
 }
 
-// The samples of a 16-bit WAV's data chunk.
-std::vector<std::int16_t> ReadWavSamples(const QString& path) {
+// A 16-bit WAV's rate and samples.
+struct Wav {
+  std::uint32_t rate = 0;
+  std::vector<std::int16_t> samples;
+};
+Wav ReadWav(const QString& path) {
   QFile file(path);
   if (!file.open(QIODevice::ReadOnly))
     return {};
   const QByteArray all = file.readAll();
-  for (qsizetype at = 12; at + 8 <= all.size();) {
-    std::uint32_t size = 0;
-    std::memcpy(&size, all.constData() + at + 4, 4);
-    if (all.mid(at, 4) == "data") {
-      const qsizetype length = std::min<qsizetype>(size, all.size() - at - 8) / 2;
-      std::vector<std::int16_t> samples(static_cast<std::size_t>(length));
-      std::memcpy(samples.data(), all.constData() + at + 8, samples.size() * 2);
-      return samples;
-    }
-    at += 8 + size + (size & 1);
-  }
-  return {};
+  const auto* bytes = reinterpret_cast<const std::uint8_t*>(all.constData());
+  const auto size = static_cast<std::size_t>(all.size());
+  Wav wav;
+  platform::riff::WalkWavChunks(bytes, size, [&](const platform::riff::Chunk& chunk) {
+    const std::size_t payload = chunk.offset + 8;
+    if (chunk.Is("fmt ") && payload + 8 <= size)
+      wav.rate = platform::riff::ReadLe32(bytes + payload + 4);
+    if (!chunk.Is("data"))
+      return true;
+    wav.samples.resize(std::min<std::size_t>(chunk.size, size - payload) / 2);
+    std::memcpy(wav.samples.data(), bytes + payload, wav.samples.size() * 2);
+    return false;
+  });
+  return wav;
 }
 
 // A capture of the monitor that notes, for each fragment, the clock time of its first sample.
@@ -137,12 +145,6 @@ class ReferenceCapture {
   ~ReferenceCapture() {
     gst_element_set_state(pipeline_, GST_STATE_NULL);
     gst_object_unref(pipeline_);
-  }
-  static GstClockTime Now() {
-    GstClock* clock = gst_system_clock_obtain();
-    const GstClockTime now = gst_clock_get_time(clock);
-    gst_object_unref(clock);
-    return now;
   }
   // The source's own rate, which the program records in too.
   int rate() {
@@ -355,10 +357,8 @@ int main(int argc, char** argv) {
     WaitForStart(engine);
     Pump(500);
     engine.OnStop();
-    std::int32_t sourceRate = 0;
-    if (QFile wav(engine.tempWavFile()); wav.open(QIODevice::ReadOnly))
-      std::memcpy(&sourceRate, wav.read(28).constData() + 24, 4);
-    ReferenceCapture reference("bench.monitor", sourceRate);
+    ReferenceCapture reference("bench.monitor",
+                               static_cast<int>(ReadWav(engine.tempWavFile()).rate));
     Pump(500);
     // The last take keeps the 5 s before Record: it starts that much before the press.
     for (int take = 1; take <= takes + 1; ++take) {
@@ -367,17 +367,17 @@ int main(int argc, char** argv) {
         engine.SetPreRoll(true);
         Pump(recorder::RecorderEngine::kPreRollMs + 1000);
       }
-      const GstClockTime pressed = ReferenceCapture::Now();
+      const GstClockTime pressed = platform::GstPreRoll::Now();
       QElapsedTimer onThread;
       onThread.start();
       engine.OnRecord();
       const double recordMs = static_cast<double>(onThread.nsecsElapsed()) / 1e6;
       WaitForStart(engine);
-      Pump(static_cast<int>(3000 - (ReferenceCapture::Now() - pressed) / GST_MSECOND));
-      const GstClockTime stopped = ReferenceCapture::Now();
+      Pump(static_cast<int>(3000 - (platform::GstPreRoll::Now() - pressed) / GST_MSECOND));
+      const GstClockTime stopped = platform::GstPreRoll::Now();
       engine.OnStop();
       Pump(300);
-      const std::vector<std::int16_t> wav = ReadWavSamples(engine.tempWavFile());
+      const std::vector<std::int16_t> wav = ReadWav(engine.tempWavFile()).samples;
       // The start is found from a stretch a little into the file, since a server may begin a
       // stream with silence in place of sound; such silence counts as missing.
       const int rate = reference.rate();
