@@ -502,18 +502,18 @@ void RecorderDialog::contextMenuEvent(QContextMenuEvent* e) {
   QAction* chosen = menu.exec(e->globalPos());
   if (chosen == about) {
     OnSysCommand(kAboutCommand);
-  } else if (chosen == keepEvery) {
-    SetKeepEveryRecording(keepEvery->isChecked());
-  } else if (chosen == keepBefore) {
-    m_engine.SetPreRoll(keepBefore->isChecked());
-    m_services.profile.WriteProfileInt(opt::kSection, opt::kKeepBeforeRecord,
-                                       keepBefore->isChecked() ? 1 : 0);
+  } else if (chosen == keepEvery || chosen == keepBefore) {
+    // Applied and saved at once.
+    const bool on = chosen->isChecked();
+    if (chosen == keepEvery) {
+      m_engine.SetKeepEveryTake(on);
+    } else {
+      m_engine.SetPreRoll(on);
+    }
+    m_services.profile.WriteProfileInt(
+        opt::kSection, chosen == keepEvery ? opt::kKeepEveryRecording : opt::kKeepBeforeRecord,
+        on ? 1 : 0);
   }
-}
-
-void RecorderDialog::SetKeepEveryRecording(bool keep) {
-  m_engine.SetKeepEveryTake(keep);
-  m_services.profile.WriteProfileInt(opt::kSection, opt::kKeepEveryRecording, keep ? 1 : 0);
 }
 
 void RecorderDialog::done(int result) {

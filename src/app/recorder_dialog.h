@@ -134,8 +134,6 @@ class RecorderDialog : public QDialog, public recorder::RecorderControls {
   void ReportNoSoundServer();
   void AnnounceRecording(bool wasRecording);
   void Announce();
-  // The "Keep every recording" menu entry: applied and saved at once.
-  void SetKeepEveryRecording(bool keep);
   QComboBox* combo(int controlId) const;
   void ScheduleListsLog();
   void LogLists() const;
