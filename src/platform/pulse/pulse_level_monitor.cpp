@@ -71,27 +71,27 @@ struct PulseLevelMonitor::Meter {
   }
 
   void Open(pa_context* c, const pa_source_info& info) {
-    const pa_sample_spec spec{PA_SAMPLE_FLOAT32NE, info.sample_spec.rate,
-                              info.sample_spec.channels};
-    if (pa_sample_spec_valid(&spec) == 0)
+    const pa_sample_spec format{PA_SAMPLE_FLOAT32NE, info.sample_spec.rate,
+                                info.sample_spec.channels};
+    if (pa_sample_spec_valid(&format) == 0)
       return;
     pa_channel_map map = info.channel_map;
-    if (pa_channel_map_valid(&map) == 0 || map.channels != spec.channels)
-      pa_channel_map_init_extend(&map, spec.channels, PA_CHANNEL_MAP_DEFAULT);
-    stream = pa_stream_new(c, "Level meter", &spec, &map);
+    if (pa_channel_map_valid(&map) == 0 || map.channels != format.channels)
+      pa_channel_map_init_extend(&map, format.channels, PA_CHANNEL_MAP_DEFAULT);
+    stream = pa_stream_new(c, "Level meter", &format, &map);
     if (stream == nullptr)
       return;
     {
       std::lock_guard lock(mutex);
-      peak.assign(spec.channels, 0.0F);
-      squares.assign(spec.channels, 0.0);
+      peak.assign(format.channels, 0.0F);
+      squares.assign(format.channels, 0.0);
       frames = 0;
     }
     pa_stream_set_read_callback(stream, &Meter::OnRead, this);
     pa_buffer_attr attr;
     attr.maxlength = static_cast<std::uint32_t>(-1);
     attr.tlength = attr.prebuf = attr.minreq = static_cast<std::uint32_t>(-1);
-    attr.fragsize = static_cast<std::uint32_t>(pa_usec_to_bytes(kFragmentMs * 1000, &spec));
+    attr.fragsize = static_cast<std::uint32_t>(pa_usec_to_bytes(kFragmentMs * 1000, &format));
     const auto flags =
         static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_DONT_MOVE);
     if (pa_stream_connect_record(stream, source.c_str(), &attr, flags) < 0) {
