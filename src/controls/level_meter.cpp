@@ -1,6 +1,9 @@
 #include "controls/level_meter.h"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QPainter>
+#include <QRegion>
 #include <QStringList>
 #include <algorithm>
 #include <cmath>
@@ -75,48 +78,142 @@ QString LevelMeterModel::AccessibleDescription() const {
   return parts.join(QStringLiteral("; "));
 }
 
+namespace {
+
+// The meter's accessible texts, read from its model when asked.
+class MeterAccessible : public QAccessibleWidget {
+ public:
+  explicit MeterAccessible(LevelMeter* meter) : QAccessibleWidget(meter) {}
+  QString text(QAccessible::Text t) const override {
+    const LevelMeterModel& m = static_cast<const LevelMeter*>(widget())->model();
+    switch (t) {
+      case QAccessible::Name:
+        return m.AccessibleName();
+      case QAccessible::Description:
+        return m.AccessibleDescription();
+      default:
+        return QAccessibleWidget::text(t);
+    }
+  }
+};
+
+QAccessibleInterface* MeterAccessibleFactory(const QString& key, QObject* object) {
+  if (key == QLatin1String(LevelMeter::staticMetaObject.className()))
+    if (auto* meter = qobject_cast<LevelMeter*>(object))
+      return new MeterAccessible(meter);
+  return nullptr;
+}
+
+}  // namespace
+
 LevelMeter::LevelMeter(QWidget* parent) : QWidget(parent) {
+  [[maybe_unused]] static const bool factoryInstalled =
+      (QAccessible::installFactory(MeterAccessibleFactory), true);
   setAttribute(Qt::WA_OpaquePaintEvent);  // every pixel is painted: nothing beneath
-  Announce();
 }
 
 void LevelMeter::SetLevels(const std::vector<MeterLevel>& levels, bool muted, std::int64_t nowMs) {
   model_.Update(levels, muted, nowMs);
-  if (std::vector<int> extents = Extents(); extents != painted_) {
-    painted_ = std::move(extents);
-    Announce();
-    update();
-  }
+  MarkChanges();
 }
 
 void LevelMeter::ResetClip() {
   model_.ResetClip();
-  Announce();
-  painted_ = Extents();
-  update();
+  MarkChanges();
 }
 
-std::vector<int> LevelMeter::Extents() const {
-  const double pixelsPerDb = (width() - 2 - kClipWidth - kClipGap) / -kMeterFloorDb;
-  std::vector<int> extents{model_.muted() ? 1 : 0, width(), height()};
+int LevelMeter::XOf(double db) const {
+  const int left = 1;
+  const int width = this->width() - 2 - kClipWidth - kClipGap;
+  return left + static_cast<int>(std::lround((db - kMeterFloorDb) / -kMeterFloorDb * width));
+}
+
+std::pair<int, int> LevelMeter::Row(int i, int n) const {
+  // Rows of equal height with a one-pixel gap; the remainder goes to the last row.
+  const int insideHeight = height() - 2;
+  const int rowHeight = std::max(1, (insideHeight - (n - 1)) / n);
+  const int top = 1 + i * (rowHeight + 1);
+  return {top, i == n - 1 ? insideHeight + 1 - top : rowHeight};
+}
+
+LevelMeter::Marks LevelMeter::MarksOf() const {
+  Marks marks{size(), model_.muted(), {}};
+  const int lastBar = width() - 2 - kClipWidth - kClipGap;
   for (const LevelMeterModel::Channel& c : model_.channels()) {
-    for (double db : {c.peakDb, c.rmsDb, c.holdDb})
-      extents.push_back(static_cast<int>(std::lround((db - kMeterFloorDb) * pixelsPerDb)));
-    extents.push_back(c.clipped ? 1 : 0);
+    RowMarks row{XOf(c.peakDb), XOf(c.rmsDb), -1, 0, c.clipped};
+    if (c.holdDb > kMeterFloorDb) {
+      row.hold = std::min(XOf(c.holdDb), lastBar);
+      row.holdZone = Zone(c.holdDb);
+    }
+    marks.rows.push_back(row);
   }
-  return extents;
+  return marks;
+}
+
+void LevelMeter::MarkChanges() {
+  Announce();
+  Marks now = MarksOf();
+  if (now.size != painted_.size || now.muted != painted_.muted ||
+      now.rows.size() != painted_.rows.size()) {
+    update();
+  } else if (!now.muted) {
+    QRegion changed;
+    const int n = static_cast<int>(now.rows.size());
+    for (int i = 0; i < n; ++i) {
+      const RowMarks& was = painted_.rows[static_cast<std::size_t>(i)];
+      const RowMarks& is = now.rows[static_cast<std::size_t>(i)];
+      if (was == is)
+        continue;
+      const auto [top, h] = Row(i, n);
+      // The columns [from, to) that differ: between the old and the new end of a bar, and the
+      // old and the new hold line.
+      int from = width(), to = 0;
+      const auto span = [&](int a, int b) {
+        from = std::min({from, a, b});
+        to = std::max({to, a, b});
+      };
+      if (was.peak != is.peak)
+        span(was.peak, is.peak);
+      if (was.rms != is.rms)
+        span(was.rms, is.rms);
+      if (was.hold != is.hold || was.holdZone != is.holdZone) {
+        for (int hold : {was.hold, is.hold}) {
+          if (hold >= 0)
+            span(hold, hold + 1);
+        }
+      }
+      if (from < to)
+        changed += QRect(from, top, to - from, h);
+      if (was.clipped != is.clipped)
+        changed += QRect(width() - 1 - kClipWidth, top, kClipWidth, h);
+    }
+    // At once, while the reading is new: a posted update would cost another pass of the event
+    // loop for each reading.
+    if (!changed.isEmpty())
+      repaint(changed);
+  }
+  painted_ = std::move(now);
 }
 
 void LevelMeter::Announce() {
-  // Set only on a change: each change is an event for the assistive technology.
-  if (const QString name = model_.AccessibleName(); name != accessibleName())
-    setAccessibleName(name);
-  if (const QString description = model_.AccessibleDescription();
-      description != accessibleDescription())
-    setAccessibleDescription(description);
+  // The texts are read from the model when asked (MeterAccessible); a change is announced
+  // only to a listener, each change being an event for it.
+  if (!QAccessible::isActive())
+    return;
+  if (QString name = model_.AccessibleName(); name != announcedName_) {
+    announcedName_ = std::move(name);
+    QAccessibleEvent event(this, QAccessible::NameChanged);
+    QAccessible::updateAccessibility(&event);
+  }
+  if (QString description = model_.AccessibleDescription(); description != announcedDescription_) {
+    announcedDescription_ = std::move(description);
+    QAccessibleEvent event(this, QAccessible::DescriptionChanged);
+    QAccessible::updateAccessibility(&event);
+  }
 }
 
 void LevelMeter::paintEvent(QPaintEvent* /*event*/) {
+  ++paints_;
   QPainter p(this);
   const QRect inside = rect().adjusted(1, 1, -1, -1);
   // Sunken: the shadow above and left, the highlight below and right.
@@ -125,13 +222,9 @@ void LevelMeter::paintEvent(QPaintEvent* /*event*/) {
   p.fillRect(0, 0, 1, height() - 1, kShadow);
   p.fillRect(inside, kBackground);
 
-  const QRect bars = inside.adjusted(0, 0, -(kClipWidth + kClipGap), 0);
-  const auto xOf = [&](double db) {
-    return bars.left() +
-           static_cast<int>(std::lround((db - kMeterFloorDb) / -kMeterFloorDb * bars.width()));
-  };
+  const int lastBar = inside.right() - kClipWidth - kClipGap;
   for (double db = kMeterFloorDb + 12.0; db < 0.0; db += 12.0)
-    p.fillRect(xOf(db), inside.top(), 1, inside.height(), kTick);
+    p.fillRect(XOf(db), inside.top(), 1, inside.height(), kTick);
 
   if (model_.muted()) {
     p.setPen(kMutedText);
@@ -139,19 +232,16 @@ void LevelMeter::paintEvent(QPaintEvent* /*event*/) {
     return;
   }
   const auto& channels = model_.channels();
-  const int n = std::max<int>(1, static_cast<int>(channels.size()));
-  // Rows of equal height with a one-pixel gap; the remainder goes to the last row.
-  const int rowHeight = std::max(1, (inside.height() - (n - 1)) / n);
-  for (int i = 0; i < static_cast<int>(channels.size()); ++i) {
+  const int n = static_cast<int>(channels.size());
+  for (int i = 0; i < n; ++i) {
     const LevelMeterModel::Channel& c = channels[static_cast<std::size_t>(i)];
-    const int top = inside.top() + i * (rowHeight + 1);
-    const int h = i == n - 1 ? inside.bottom() + 1 - top : rowHeight;
+    const auto [top, h] = Row(i, n);
     // Each zone's stretch of the bar: the RMS part, then the peak part.
     const double edges[] = {kMeterFloorDb, -12.0, -3.0, 0.0};
     for (int z = 0; z < 3; ++z) {
       const auto paint = [&](double upTo, const QColor& colour) {
-        const int from = xOf(edges[z]);
-        const int to = xOf(std::min(upTo, edges[z + 1]));
+        const int from = XOf(edges[z]);
+        const int to = XOf(std::min(upTo, edges[z + 1]));
         if (to > from)
           p.fillRect(from, top, to - from, h, colour);
       };
@@ -159,7 +249,7 @@ void LevelMeter::paintEvent(QPaintEvent* /*event*/) {
       paint(c.rmsDb, kRms[z]);
     }
     if (c.holdDb > kMeterFloorDb)
-      p.fillRect(std::min(xOf(c.holdDb), bars.right()), top, 1, h, kPeak[Zone(c.holdDb)]);
+      p.fillRect(std::min(XOf(c.holdDb), lastBar), top, 1, h, kPeak[Zone(c.holdDb)]);
     p.fillRect(inside.right() + 1 - kClipWidth, top, kClipWidth, h, c.clipped ? kClipOn : kClipOff);
   }
 }

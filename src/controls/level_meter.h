@@ -7,6 +7,7 @@
 #include <QColor>
 #include <QWidget>
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 namespace tonvale::controls {
@@ -78,23 +79,49 @@ class LevelMeter : public QWidget {
 
   explicit LevelMeter(QWidget* parent = nullptr);
 
-  // Shows a reading and updates the accessible name and description; a reading that moves
-  // nothing on the meter costs no painting.
+  // Shows a reading: only the stretches of the rows it moves are painted again, at once; a
+  // reading that moves nothing costs no painting. The accessible name and description follow the
+  // model (LevelMeterModel::AccessibleName, AccessibleDescription); their change events are sent
+  // only while assistive technology listens.
   void SetLevels(const std::vector<MeterLevel>& levels, bool muted, std::int64_t nowMs);
   void ResetClip();
   const LevelMeterModel& model() const { return model_; }
+  // Paint events so far.
+  std::int64_t paints() const { return paints_; }
 
  protected:
   void paintEvent(QPaintEvent* event) override;
 
  private:
+  // Where one row's bars, hold and clip box end, in pixels.
+  struct RowMarks {
+    int peak = 0;
+    int rms = 0;
+    int hold = -1;  // the hold line's column; -1 without one
+    int holdZone = 0;
+    bool clipped = false;
+    bool operator==(const RowMarks&) const = default;
+  };
+  // What is on screen: a reading that changes none of it is not painted.
+  struct Marks {
+    QSize size;
+    bool muted = false;
+    std::vector<RowMarks> rows;
+  };
+
   void Announce();
-  // Where the bars, the holds and the clip boxes end, in pixels: a reading that moves none
-  // of them is not painted again.
-  std::vector<int> Extents() const;
+  void MarkChanges();
+  Marks MarksOf() const;
+  // The pixel column where a level ends.
+  int XOf(double db) const;
+  // Row i of n: its top and height.
+  std::pair<int, int> Row(int i, int n) const;
 
   LevelMeterModel model_;
-  std::vector<int> painted_;
+  Marks painted_;
+  QString announcedName_;
+  QString announcedDescription_;
+  std::int64_t paints_ = 0;
 };
 
 }  // namespace tonvale::controls

@@ -4,9 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include <QAccessible>
+#include <QApplication>
 #include <QImage>
+#include <QScreen>
 #include <QSet>
 #include <cmath>
+#include <random>
 
 namespace tonvale::controls {
 namespace {
@@ -92,6 +96,44 @@ TEST(Painting, LevelMeterBarsByZoneHoldClipAndMuteInsideASunkenEdge) {
   for (int i = 0; i < img.width() * img.height(); ++i) colours << img.pixel(i % 125, i / 125);
   EXPECT_GT(colours.size(), 2);  // the background, the ticks and the word
   EXPECT_FALSE(colours.contains(M::kRms[0].rgb()) || colours.contains(M::kClipOn.rgb()));
+}
+
+// Shown, the meter repaints only the stretches a reading moves: after every reading the screen
+// holds what a full painting gives, and a reading that moves nothing paints nothing. The
+// accessible texts are the model's.
+TEST(Painting, LevelMeterOnScreenMatchesAFullPaintingAfterEveryReading) {
+  LevelMeter meter;
+  meter.resize(127, 20);
+  meter.show();
+  QApplication::processEvents();
+  std::minstd_rand random(7);
+  std::uniform_real_distribution<float> level(0.0F, 1.05F);
+  for (int step = 0; step < 120; ++step) {
+    SCOPED_TRACE(step);
+    std::vector<MeterLevel> levels(step / 40 == 1 ? 1 : 2);  // two rows, one, then two again
+    for (MeterLevel& l : levels) {
+      l.peak = step % 7 == 3 ? 0.0F : level(random);
+      l.rms = std::min(l.peak, level(random));
+    }
+    meter.SetLevels(levels, step % 25 == 24, step * 60);
+    if (step % 30 == 29)
+      meter.ResetClip();
+    QApplication::processEvents();
+    const QImage screen =
+        meter.screen()->grabWindow(meter.winId()).toImage().convertToFormat(QImage::Format_RGB32);
+    ASSERT_EQ(screen, meter.grab().toImage().convertToFormat(QImage::Format_RGB32));
+  }
+  const std::int64_t paints = meter.paints();
+  meter.SetLevels({{0.5F, 0.25F}}, false, 10000);
+  meter.SetLevels({{0.5F, 0.25F}}, false, 10060);
+  QApplication::processEvents();
+  EXPECT_EQ(meter.paints(), paints + 1);
+
+  QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(&meter);
+  ASSERT_NE(accessible, nullptr);
+  EXPECT_EQ(accessible->text(QAccessible::Name), QStringLiteral("Input level -6 dB"));
+  EXPECT_EQ(accessible->text(QAccessible::Description),
+            QStringLiteral("channel 1: peak -6 dB, RMS -12 dB"));
 }
 
 }  // namespace
