@@ -185,7 +185,19 @@ int main(int argc, char** argv) {
       return status;
     }
   }
+  // The window goes to the X server through its socket, not through MIT shared memory: with
+  // shared memory Qt waits for the server's answer before painting again over what it sent,
+  // which for the level meter's small repaints, ~16 a second, cost more than sending the
+  // pixels (bench/README.md, "Level meter"). A choice in the environment stands; the programs
+  // started later (Play) get the environment as it was.
+  const bool shmChosen = qEnvironmentVariableIsSet("QT_XCB_NO_MITSHM");
+  if (!shmChosen) {
+    qputenv("QT_XCB_NO_MITSHM", "1");
+  }
   QApplication app(argc, argv);
+  if (!shmChosen) {
+    qunsetenv("QT_XCB_NO_MITSHM");
+  }
   // Qt has taken its own options out; anything left is not for this program.
   if (argc > 1) {
     return RefuseArgument(argv[1]);
