@@ -4,7 +4,9 @@
 # the bars stand still) or pink noise ("pink-noise": the meter moves at every reading). Reads
 # the program's and the server's CPU time from /proc over SECONDS, after a settling second,
 # and prints each as a share of one core; the server's before the program started is its cost
-# of the tone alone.
+# of the tone alone. The X server's share is shown too: a meter that sent its work there would
+# not be cheaper. At the end the program is closed (SIGTERM) and its log gives the meter's
+# readings and paints a second, to check that the meter kept moving.
 # Usage: bench/meter_bench.sh <build dir> [seconds] [channels] [wave]
 set -euo pipefail
 
@@ -17,6 +19,7 @@ program="$build/bin/sonarelrecorder"
 
 source "$(dirname "$0")/private_servers.sh"
 start_servers "module-null-sink sink_name=bench channels=$channels sink_properties=device.description=bench"
+xvfb_pid=${bench_pids[0]}
 
 gst-launch-1.0 -q audiotestsrc wave=$wave volume=0.5 freq=1000 is-live=true ! audioconvert \
   ! pulsesink device=bench >/dev/null 2>&1 &
@@ -40,7 +43,8 @@ nSearchFlag=1
 b_only_once=1
 output_wav_file=$work/out.mp3
 EOF
-XDG_CONFIG_HOME="$work/config" TMPDIR="$work" QT_LOGGING_RULES="tonvale.status.debug=true" \
+XDG_CONFIG_HOME="$work/config" TMPDIR="$work" \
+  QT_LOGGING_RULES="tonvale.status.debug=true;tonvale.meter.debug=true" \
   "$program" 2>"$work/app.log" >/dev/null &
 app_pid=$!
 bench_pids+=("$app_pid")
@@ -49,11 +53,21 @@ grep -q "tonvale.status: shown" "$work/app.log" || { echo "the window was never 
 sleep 1
 a0=$(cpu "$app_pid")
 s2=$(cpu "$pulse_pid")
+x0=$(cpu "$xvfb_pid")
 sleep "$seconds"
 a1=$(cpu "$app_pid")
 s3=$(cpu "$pulse_pid")
+x1=$(cpu "$xvfb_pid")
+kill -TERM "$app_pid"
+wait "$app_pid" || true
+# "metered 33012 ms: 550 readings, 517 paints"
+rates=$(sed -n 's/.*tonvale.meter: metered \([0-9]*\) ms: \([0-9]*\) readings, \([0-9]*\) paints.*/\1 \2 \3/p' \
+  "$work/app.log" | tail -n1)
+[ -n "$rates" ] || { echo "the program logged no metering" >&2; exit 1; }
 
 echo "$seconds s, $channels channels, idle window metering $wave:"
 echo "  program (window, meter, device watch): $(share "$a0" "$a1") of one core (target 1 %)"
 echo "  sound server while the meter reads:    $(share "$s2" "$s3")"
 echo "  sound server, tone alone:              $(share "$s0" "$s1")"
+echo "  X server while the meter paints:       $(share "$x0" "$x1")"
+echo "  meter: $(awk -v r="$rates" 'BEGIN { split(r, v, " "); printf "%.1f readings, %.1f paints a second", v[2] * 1000 / v[1], v[3] * 1000 / v[1] }')"

@@ -1,11 +1,16 @@
 #include "app/level_meter_feed.h"
 
 #include <QEvent>
+#include <QLoggingCategory>
 #include <QWidget>
 
 #include "controls/level_meter.h"
 
 namespace tonvale::app {
+
+namespace {
+Q_LOGGING_CATEGORY(lcMeter, "tonvale.meter")
+}  // namespace
 
 LevelMeterFeed::LevelMeterFeed(QWidget* window, controls::LevelMeter* meter,
                                platform::LevelMonitor& monitor, LineFn selectedLine)
@@ -23,7 +28,14 @@ LevelMeterFeed::LevelMeterFeed(QWidget* window, controls::LevelMeter* meter,
 
 LevelMeterFeed::~LevelMeterFeed() {
   window_->removeEventFilter(this);
+  if (timer_.isActive())
+    LogRun();
   monitor_.Stop();
+}
+
+void LevelMeterFeed::LogRun() {
+  qCDebug(lcMeter).nospace() << "metered " << clock_.elapsed() - startedMs_ << " ms: " << readings_
+                             << " readings, " << meter_->paints() - startPaints_ << " paints";
 }
 
 bool LevelMeterFeed::eventFilter(QObject* watched, QEvent* event) {
@@ -46,10 +58,14 @@ void LevelMeterFeed::UpdateRunning() {
   if (wanted == timer_.isActive())
     return;
   if (wanted) {
+    startedMs_ = clock_.elapsed();
+    readings_ = 0;
+    startPaints_ = meter_->paints();
     timer_.start();
     Tick();
     return;
   }
+  LogRun();
   timer_.stop();
   monitor_.Stop();
   line_.reset();
@@ -69,6 +85,7 @@ void LevelMeterFeed::Tick() {
   std::vector<controls::MeterLevel> shown;
   if (!monitor_.Read(&levels))
     levels = {};
+  ++readings_;
   for (const platform::ChannelLevel& c : levels.channels) shown.push_back({c.peak, c.rms});
   meter_->SetLevels(shown, levels.muted, clock_.elapsed());
 }

@@ -2,11 +2,13 @@
 
 // Feeds the main window's level meter from the level monitor while the window is shown and not
 // minimised: every 60 ms it reads the levels of the selected input line and follows the line
-// when another one is selected. Hidden or minimised, nothing is metered.
+// when another one is selected. Hidden or minimised, nothing is metered. Each stop logs, under
+// tonvale.meter, the readings and the meter's paints since the start (for the benchmark).
 
 #include <QElapsedTimer>
 #include <QObject>
 #include <QTimer>
+#include <cstdint>
 #include <functional>
 #include <memory>
 
@@ -38,6 +40,7 @@ class LevelMeterFeed : public QObject {
 
  private:
   void UpdateRunning();
+  void LogRun();
 
   QWidget* window_;
   controls::LevelMeter* meter_;
@@ -46,6 +49,9 @@ class LevelMeterFeed : public QObject {
   std::shared_ptr<platform::Pin> line_;
   QTimer timer_;
   QElapsedTimer clock_;
+  std::int64_t startedMs_ = 0;
+  std::int64_t readings_ = 0;
+  std::int64_t startPaints_ = 0;
 };
 
 }  // namespace tonvale::app
