@@ -74,6 +74,7 @@ TEST_F(E2eTest, TheIdleWindowShowsTheLinesSoundOnlyInTheMeter) {
   ProgramRun program(home);
   const pid_t tone = pulse().playTone(kSinkB, 440);
   ASSERT_GT(tone, 0);
+  ASSERT_TRUE(pulse().waitPlaying(tone));
   const std::string window = program.Open();
   ASSERT_FALSE(window.empty()) << program.Log();
   std::this_thread::sleep_for(1500ms);
@@ -95,7 +96,7 @@ TEST_F(E2eTest, TheIdleWindowShowsTheLinesSoundOnlyInTheMeter) {
       for (int x = 0; x < a.width(); ++x)
         changed |= a.pixel(x, y) != b.pixel(x, y) ? QRect(x, y, 1, 1) : QRect();
   }
-  EXPECT_GT(changed.width(), meter.width() / 2) << "the tone's bar is long";
+  EXPECT_GT(changed.width(), meter.width() / 2) << "the tone's bar is long" << program.Log();
   EXPECT_TRUE(meter.contains(changed)) << "changed outside the meter";
   Close(program);
 }

@@ -200,6 +200,14 @@ pid_t PrivatePulse::Play(const std::vector<std::string>& argv) {
   return pid;
 }
 
+bool PrivatePulse::waitPlaying(pid_t pid) {
+  const std::string ours = "application.process.id = \"" + std::to_string(pid) + "\"";
+  return WaitUntil(10s, [&] {
+    std::string streams;
+    return pactl({"list", "sink-inputs"}, &streams) == 0 && streams.find(ours) != std::string::npos;
+  });
+}
+
 void PrivatePulse::stopTone(pid_t pid) {
   StopProcess(pid);
   std::erase(players_, pid);

@@ -43,6 +43,9 @@ class PrivatePulse {
   pid_t playTone(const std::string& sink, int frequency, int bufferMs = 0);
   pid_t playFile(const std::string& sink, const std::string& wavPath);
   void stopTone(pid_t pid);
+  // Waits until the player's stream is at the server: a player may take seconds to start (a
+  // plugin scan). The server may then move the stream when the default sink changes.
+  bool waitPlaying(pid_t pid);
 
  private:
   pid_t Play(const std::vector<std::string>& argv);
