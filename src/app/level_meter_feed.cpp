@@ -10,6 +10,8 @@ namespace tonvale::app {
 
 namespace {
 Q_LOGGING_CATEGORY(lcMeter, "tonvale.meter")
+// Readings between two questions for the selected line when no change was signalled.
+constexpr int kReadingsPerLineCheck = 1000 / LevelMeterFeed::kPeriodMs;
 }  // namespace
 
 LevelMeterFeed::LevelMeterFeed(QWidget* window, controls::LevelMeter* meter,
@@ -69,17 +71,23 @@ void LevelMeterFeed::UpdateRunning() {
   timer_.stop();
   monitor_.Stop();
   line_.reset();
+  lineChanged_ = true;
   meter_->SetLevels({}, false, clock_.elapsed());
 }
 
 void LevelMeterFeed::Tick() {
-  std::shared_ptr<platform::Pin> line = selectedLine_();
-  if (line != line_) {
-    line_ = std::move(line);
-    if (line_)
-      monitor_.Watch(line_);
-    else
-      monitor_.Stop();
+  // Finding the line walks the device's pins: not at every reading.
+  if (lineChanged_ || ++readingsSinceAsked_ >= kReadingsPerLineCheck) {
+    lineChanged_ = false;
+    readingsSinceAsked_ = 0;
+    std::shared_ptr<platform::Pin> line = selectedLine_();
+    if (line != line_) {
+      line_ = std::move(line);
+      if (line_)
+        monitor_.Watch(line_);
+      else
+        monitor_.Stop();
+    }
   }
   platform::LineLevels levels;
   std::vector<controls::MeterLevel> shown;

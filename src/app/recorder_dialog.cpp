@@ -107,6 +107,9 @@ RecorderDialog::RecorderDialog(DialogServices services, QWidget* parent)
   if (m_services.levels != nullptr) {
     m_meterFeed = new LevelMeterFeed(this, m_meter, *m_services.levels,
                                      [this] { return m_engine.SelectedLinePin(); });
+    for (int id : {ids::kSoundCards, ids::kInputLines})
+      connect(combo(id), &QComboBox::currentIndexChanged, m_meterFeed,
+              &LevelMeterFeed::LineChanged);
   }
 }
 
