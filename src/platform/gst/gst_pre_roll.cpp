@@ -146,7 +146,7 @@ std::vector<std::uint8_t> GstPreRoll::Before(GstClockTime from, GstClockTime unt
       GST_AUDIO_INFO_CHANNELS(&info_) != GST_AUDIO_INFO_CHANNELS(&liveInfo))
     return {};
   const auto bpf = static_cast<std::size_t>(GST_AUDIO_INFO_BPF(&info_));
-  const std::size_t start = OffsetAt(from);
+  std::size_t start = OffsetAt(from);
   std::size_t end = OffsetAt(until);
   GstMapInfo map;
   if (GST_AUDIO_INFO_FORMAT(&info_) == GST_AUDIO_FORMAT_S16LE &&
@@ -180,9 +180,14 @@ std::vector<std::uint8_t> GstPreRoll::Before(GstClockTime from, GstClockTime unt
       }
     }
     gst_buffer_unmap(live, &map);
-    if (any)
+    if (any) {
+      // Exactly the length asked for before the join: the kept stream's clock marks may be
+      // some tens of milliseconds off the live stream's.
+      const std::size_t length =
+          gst_util_uint64_scale_int(until - from, GST_AUDIO_INFO_RATE(&info_), GST_SECOND) * bpf;
       end = found;
-    else
+      start = end > length ? end - length : 0;
+    } else
       qCDebug(lcGraph, "The recording's stream was not found in the audio kept before it");
   }
   if (end <= start)

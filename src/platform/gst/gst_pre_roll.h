@@ -34,9 +34,10 @@ class GstPreRoll {
   int keepMs() const { return keepMs_; }
   // The system clock's time now.
   static GstClockTime Now();
-  // The kept audio from `from` (system clock) up to where `live` starts: the live stream's
-  // first frames are looked for in the last second kept, so the two join without a gap or a
-  // repeat. When they are not found, up to `until`. Empty when the formats differ.
+  // The last `until - from` (system clock) of kept audio before where `live` starts: the live
+  // stream's first frames are looked for in the last second kept, so the two join without a gap
+  // or a repeat. When they are not found, the kept audio from `from` up to `until`. Empty when
+  // the formats differ.
   std::vector<std::uint8_t> Before(GstClockTime from, GstClockTime until, GstBuffer* live,
                                    const GstAudioInfo& liveInfo);
 
