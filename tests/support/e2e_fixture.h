@@ -24,6 +24,8 @@ class E2eTest : public ::testing::Test {
     xvfb_.emplace();
     pulse_.emplace(std::vector<std::string>{kSinkA, kSinkB});
     tone_ = pulse_->playTone(kSinkA, kToneHz);
+    if (tone_ > 0 && !pulse_->waitPlaying(tone_))
+      tone_ = -1;
   }
   static void TearDownTestSuite() {
     pulse_.reset();
@@ -34,6 +36,8 @@ class E2eTest : public ::testing::Test {
   }
 
   static PrivatePulse& pulse() { return *pulse_; }
+  // The player of the tone in kSinkA.
+  static pid_t suiteTone() { return tone_; }
 
   // Start Record, then at the count `until` Stop Record, which ends on Ready.
   static void RecordWithHotkeys(ProgramRun& program, const std::string& until = "00:00:02",

@@ -208,6 +208,18 @@ bool PrivatePulse::waitPlaying(pid_t pid) {
   });
 }
 
+bool PrivatePulse::moveToSink(pid_t pid, const std::string& sink) {
+  std::string streams;
+  if (pactl({"list", "sink-inputs"}, &streams) != 0)
+    return false;
+  const std::size_t ours = streams.find("application.process.id = \"" + std::to_string(pid) + "\"");
+  const std::size_t block = streams.rfind("Sink Input #", ours);
+  if (ours == std::string::npos || block == std::string::npos)
+    return false;
+  const std::string index = std::to_string(std::atoi(streams.c_str() + block + 12));
+  return pactl({"move-sink-input", index, sink}) == 0;
+}
+
 void PrivatePulse::stopTone(pid_t pid) {
   StopProcess(pid);
   std::erase(players_, pid);

@@ -46,6 +46,8 @@ class PrivatePulse {
   // Waits until the player's stream is at the server: a player may take seconds to start (a
   // plugin scan). The server may then move the stream when the default sink changes.
   bool waitPlaying(pid_t pid);
+  // Moves the player's stream to the sink.
+  bool moveToSink(pid_t pid, const std::string& sink);
 
  private:
   pid_t Play(const std::vector<std::string>& argv);
