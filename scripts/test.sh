@@ -17,8 +17,9 @@ if [ "$preset" = asan ]; then
   export ASAN_OPTIONS="verify_asan_link_order=0${ASAN_OPTIONS:+:$ASAN_OPTIONS}"
   export LSAN_OPTIONS="suppressions=$PWD/tests/reliability/lsan.supp:print_suppressions=0${LSAN_OPTIONS:+:$LSAN_OPTIONS}"
   # Qt's D-Bus thread now and then leaves a message behind when a program ends without a
-  # bus, in frames LeakSanitizer cannot unwind; a test that fails so gets a second run.
-  set -- --repeat until-pass:2 "$@"
+  # bus, in frames LeakSanitizer cannot unwind: in a whole run up to three programs, once in
+  # both runs of one test. A test that fails gets up to three runs.
+  set -- --repeat until-pass:3 "$@"
 fi
 cmake --preset "$preset" >/dev/null
 cmake --build --preset "$preset" -j"$(nproc)"
