@@ -15,6 +15,7 @@ TEST_F(E2eTest, UnloadingTheRecordedSinkEmptiesTheListsAndSaysSo) {
     const int module = pulse().loadNullSink("tonvale_c");
     ASSERT_GE(module, 0);
     const pid_t tone = pulse().playTone("tonvale_c", 440);
+    ASSERT_TRUE(pulse().waitPlaying(tone));
     const std::string output = home.path(recording ? "recording.mp3" : "idle.mp3");
     SettingsForDevice(output, 2);
     ProgramRun program(home);

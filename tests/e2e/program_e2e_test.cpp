@@ -15,7 +15,7 @@ using ::testing::HasSubstr;
 
 TEST_F(E2eTest, FreshInstallRecordsTheDefaultOutputsMonitorAndKeepsThatDevice) {
   const pid_t toneB = pulse().playTone(kSinkB, 440);
-  ASSERT_GT(toneB, 0);
+  ASSERT_TRUE(pulse().waitPlaying(toneB));
   ASSERT_EQ(pulse().pactl({"set-default-sink", kSinkB}), 0);
   // PulseAudio moves the playing streams to the new default sink: the suite's tone goes back.
   ASSERT_TRUE(pulse().moveToSink(suiteTone(), kSinkA));
