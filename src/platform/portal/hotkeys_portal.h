@@ -44,8 +44,8 @@ class PortalHotkeyRegistrar : public HotkeyRegistrar {
   void SetFailureHandler(std::function<void(int id)> handler) override;
   void SetTriggerHandler(TriggerHandler handler) override;
 
-  // A combination in the shortcuts syntax of the XDG specification ("CTRL+ALT+R"); empty
-  // when the key has no name there. A combination without a key has no trigger.
+  // A combination in the XDG shortcuts syntax ("CTRL+ALT+R"); empty when the key has no name
+  // there. A combination without a key has no trigger.
   static QString TriggerFor(unsigned modifiers, unsigned virtualKey);
   // The combination a desktop's trigger text names ("CTRL+ALT+r", "Ctrl+Alt+R",
   // "<Control><Alt>r", "Press Ctrl+Alt+R"); false when it names none.
