@@ -128,6 +128,11 @@ int LevelMeter::XOf(double db) const {
   return left + static_cast<int>(std::lround((db - kMeterFloorDb) / -kMeterFloorDb * width));
 }
 
+int LevelMeter::HoldX(double db) const {
+  // On the bars' last column at most, clear of the clip box.
+  return std::min(XOf(db), XOf(0.0) - 1);
+}
+
 std::pair<int, int> LevelMeter::Row(int i, int n) const {
   // Rows of equal height with a one-pixel gap; the remainder goes to the last row.
   const int insideHeight = height() - 2;
@@ -138,11 +143,10 @@ std::pair<int, int> LevelMeter::Row(int i, int n) const {
 
 LevelMeter::Marks LevelMeter::MarksOf() const {
   Marks marks{size(), model_.muted(), {}};
-  const int lastBar = width() - 2 - kClipWidth - kClipGap;
   for (const LevelMeterModel::Channel& c : model_.channels()) {
     RowMarks row{XOf(c.peakDb), XOf(c.rmsDb), -1, 0, c.clipped};
     if (c.holdDb > kMeterFloorDb) {
-      row.hold = std::min(XOf(c.holdDb), lastBar);
+      row.hold = HoldX(c.holdDb);
       row.holdZone = Zone(c.holdDb);
     }
     marks.rows.push_back(row);
@@ -222,7 +226,6 @@ void LevelMeter::paintEvent(QPaintEvent* /*event*/) {
   p.fillRect(0, 0, 1, height() - 1, kShadow);
   p.fillRect(inside, kBackground);
 
-  const int lastBar = inside.right() - kClipWidth - kClipGap;
   for (double db = kMeterFloorDb + 12.0; db < 0.0; db += 12.0)
     p.fillRect(XOf(db), inside.top(), 1, inside.height(), kTick);
 
@@ -249,7 +252,7 @@ void LevelMeter::paintEvent(QPaintEvent* /*event*/) {
       paint(c.rmsDb, kRms[z]);
     }
     if (c.holdDb > kMeterFloorDb)
-      p.fillRect(std::min(XOf(c.holdDb), lastBar), top, 1, h, kPeak[Zone(c.holdDb)]);
+      p.fillRect(HoldX(c.holdDb), top, 1, h, kPeak[Zone(c.holdDb)]);
     p.fillRect(inside.right() + 1 - kClipWidth, top, kClipWidth, h, c.clipped ? kClipOn : kClipOff);
   }
 }

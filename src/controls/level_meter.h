@@ -114,6 +114,8 @@ class LevelMeter : public QWidget {
   Marks MarksOf() const;
   // The pixel column where a level ends.
   int XOf(double db) const;
+  // The hold line's column for a level.
+  int HoldX(double db) const;
   // Row i of n: its top and height.
   std::pair<int, int> Row(int i, int n) const;
 
