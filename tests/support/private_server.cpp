@@ -200,24 +200,24 @@ pid_t PrivatePulse::Play(const std::vector<std::string>& argv) {
   return pid;
 }
 
-bool PrivatePulse::waitPlaying(pid_t pid) {
-  const std::string ours = "application.process.id = \"" + std::to_string(pid) + "\"";
-  return WaitUntil(10s, [&] {
-    std::string streams;
-    return pactl({"list", "sink-inputs"}, &streams) == 0 && streams.find(ours) != std::string::npos;
-  });
-}
-
-bool PrivatePulse::moveToSink(pid_t pid, const std::string& sink) {
+int PrivatePulse::SinkInputOf(pid_t pid) const {
   std::string streams;
   if (pactl({"list", "sink-inputs"}, &streams) != 0)
-    return false;
+    return -1;
   const std::size_t ours = streams.find("application.process.id = \"" + std::to_string(pid) + "\"");
   const std::size_t block = streams.rfind("Sink Input #", ours);
   if (ours == std::string::npos || block == std::string::npos)
-    return false;
-  const std::string index = std::to_string(std::atoi(streams.c_str() + block + 12));
-  return pactl({"move-sink-input", index, sink}) == 0;
+    return -1;
+  return std::atoi(streams.c_str() + block + 12);
+}
+
+bool PrivatePulse::waitPlaying(pid_t pid) {
+  return WaitUntil(10s, [&] { return SinkInputOf(pid) >= 0; });
+}
+
+bool PrivatePulse::moveToSink(pid_t pid, const std::string& sink) {
+  const int index = SinkInputOf(pid);
+  return index >= 0 && pactl({"move-sink-input", std::to_string(index), sink}) == 0;
 }
 
 void PrivatePulse::stopTone(pid_t pid) {

@@ -51,6 +51,8 @@ class PrivatePulse {
 
  private:
   pid_t Play(const std::vector<std::string>& argv);
+  // The server's index of the player's stream, or -1.
+  int SinkInputOf(pid_t pid) const;
 
   SoundServer kind_ = SoundServer::PulseAudio;
   Environment savedEnvironment_;
